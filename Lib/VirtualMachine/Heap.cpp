@@ -1,0 +1,728 @@
+#include "Heap.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "../Containers/CAppsString.h"
+
+namespace vm {
+
+namespace {
+thread_local VMHeap* tCurrentHeap = nullptr;
+constexpr uint32_t kGranuleShift = 16;
+constexpr uint32_t kGranule = 1u << kGranuleShift;
+}  // namespace
+
+int log2Ceil(uint32_t s)
+{
+    if (s <= 1)
+        return 0;
+    return 32 - __builtin_clz(s - 1);
+}
+
+VMHeap::VMHeap(VMSpace& space, uint32_t minPoolSize, InterfaceForCallingGc* gcInterface,
+               const Vec<Vec<int> >& classReferenceFields, const Vec<Vec<int> >& classArrayFields,
+               const Vec<Vec<char> >& classArrayFieldFlags)
+    : space_(space),
+      minPoolSize_(minPoolSize),
+      gcInterface_(gcInterface),
+      classReferenceFields_(classReferenceFields),
+      classArrayFields_(classArrayFields),
+      classArrayFieldFlags_(classArrayFieldFlags),
+      granuleOwner_(size_t(VMSpace::kSize >> kGranuleShift), 0)
+{
+    previousCurrent_ = tCurrentHeap;
+    tCurrentHeap = this;
+    Pool& pool = addPool(minPoolSize_);
+    addEntryToFreeEntries(pool.start + kOverhead, minPoolSize_);
+}
+
+VMHeap::~VMHeap()
+{
+    // Pools go with the address space; host objects still alive die here.
+    for (ObjectSlot& slot : objects_) {
+        delete slot.object;
+        slot.object = nullptr;
+    }
+    if (tCurrentHeap == this)
+        tCurrentHeap = previousCurrent_;
+}
+
+VMHeap* VMHeap::currentHeap()
+{
+    return tCurrentHeap;
+}
+
+// ---------------------------------------------------------------------------
+// Pools and block structure
+
+VMHeap::Pool& VMHeap::addPool(uint32_t payload)
+{
+    uint64_t length = uint64_t(payload) + 80;
+    uint64_t rounded = (length + kGranule - 1) & ~uint64_t(kGranule - 1);
+    Addr start = space_.allocRegion(rounded, kGranule);
+
+    Pool pool;
+    pool.start = start;
+    pool.length = uint32_t(length);
+    size_t words = size_t(length / 4);
+    pool.starts.assign(words / 64 + 1, 0);
+    pool.marks.assign(words / 64 + 1, 0);
+
+    // Leading sentinel: header and trailer, payload 0.
+    HeapHeader* lead = header(start);
+    *lead = HeapHeader{0, 0, 0, 0, GC_CODE_TERMINATOR, 0};
+    space_.setRawWord(start + kHeaderSize, int32_t(kOverhead));
+    // The free entry.
+    Addr free = start + kOverhead;
+    *header(free) = HeapHeader{0, 0, 0, 0, GC_CODE_FREE, 0};
+    writeBlock(free, payload);
+    // Trailing sentinel: header only.
+    Addr trail = Addr(start + length - kHeaderSize);
+    *header(trail) = HeapHeader{0, 0, 0, 0, GC_CODE_TERMINATOR, 0};
+
+    setBit(pool.starts, 0);
+    setBit(pool.starts, kOverhead / 4);
+    setBit(pool.starts, (trail - start) / 4);
+
+    pools_.push_back(std::move(pool));
+    int32_t index = int32_t(pools_.size());
+    for (uint64_t g = start >> kGranuleShift; g < (uint64_t(start) + rounded) >> kGranuleShift; ++g)
+        granuleOwner_[g] = index;
+    totalSizeOfPools_ += int(length);
+    return pools_.back();
+}
+
+const VMHeap::Pool* VMHeap::poolOf(Addr a) const
+{
+    int32_t owner = granuleOwner_[a >> kGranuleShift];
+    if (owner == 0)
+        return nullptr;
+    const Pool& pool = pools_[owner - 1];
+    if (a < pool.start || a - pool.start >= pool.length)
+        return nullptr;
+    return &pool;
+}
+
+bool VMHeap::isBlockStart(const Pool& pool, Addr h) const
+{
+    uint32_t off = h - pool.start;
+    return (off & 3) == 0 && off < pool.length && bit(pool.starts, off >> 2);
+}
+
+Addr VMHeap::nextBlock(const Pool& pool, Addr h) const
+{
+    // The trailing sentinel's bit is always set, so the scan ends inside the pool.
+    uint32_t index = ((h - pool.start) >> 2) + 1;
+    size_t w = index >> 6;
+    uint64_t bits = pool.starts[w] & (~uint64_t(0) << (index & 63));
+    while (bits == 0)
+        bits = pool.starts[++w];
+    return pool.start + Addr((w * 64 + size_t(__builtin_ctzll(bits))) * 4);
+}
+
+Addr VMHeap::previousBlock(const Pool& pool, Addr h) const
+{
+    // The leading sentinel's bit is always set; h is never the leading sentinel.
+    uint32_t index = ((h - pool.start) >> 2) - 1;
+    size_t w = index >> 6;
+    uint64_t mask = (index & 63) == 63 ? ~uint64_t(0) : ((uint64_t(1) << ((index & 63) + 1)) - 1);
+    uint64_t bits = pool.starts[w] & mask;
+    while (bits == 0)
+        bits = pool.starts[--w];
+    return pool.start + Addr((w * 64 + size_t(63 - __builtin_clzll(bits))) * 4);
+}
+
+void VMHeap::writeBlock(Addr h, uint32_t size)
+{
+    header(h)->size = int32_t(size);
+    space_.setRawWord(h + kHeaderSize + size, int32_t(size + kOverhead));
+}
+
+bool VMHeap::isFree(Addr h) const
+{
+    uint32_t link = header(h)->freeLink;
+    if (link == 0 || link > nodes_.size())
+        return false;
+    const Node& node = nodes_[link - 1];
+    return node.list >= 0 && node.block == h;
+}
+
+// ---------------------------------------------------------------------------
+// Free lists
+
+int32_t VMHeap::takeNode()
+{
+    if (!freeNodes_.empty()) {
+        int32_t i = freeNodes_.back();
+        freeNodes_.pop_back();
+        return i;
+    }
+    nodes_.push_back(Node{0, 0, -1, -1, -1});
+    return int32_t(nodes_.size() - 1);
+}
+
+void VMHeap::addEntryToFreeEntries(Addr h, uint32_t size)
+{
+    int k = log2Ceil(size);
+    KELVAR_ASSERT(k < kFreeLists);
+    int32_t i = takeNode();
+    ListHead& list = lists_[k];
+    nodes_[size_t(i)] = Node{h, size, list.last, -1, k};
+    if (list.last >= 0)
+        nodes_[size_t(list.last)].next = i;
+    else
+        list.first = i;
+    list.last = i;
+    ++list.count;
+    nonEmptyLists_ |= 1u << k;
+    header(h)->freeLink = uint32_t(i + 1);
+}
+
+void VMHeap::eraseFromFreeEntries(Addr h)
+{
+    int32_t i = int32_t(header(h)->freeLink) - 1;
+    Node& node = nodes_[size_t(i)];
+    ListHead& list = lists_[node.list];
+    if (node.prev >= 0)
+        nodes_[size_t(node.prev)].next = node.next;
+    else
+        list.first = node.next;
+    if (node.next >= 0)
+        nodes_[size_t(node.next)].prev = node.prev;
+    else
+        list.last = node.prev;
+    if (--list.count == 0) {
+        list.first = list.last = -1;
+        nonEmptyLists_ &= ~(1u << node.list);
+    }
+    node.list = -1;
+    freeNodes_.push_back(i);
+    header(h)->freeLink = 0;
+}
+
+std::vector<std::pair<Addr, uint32_t> > VMHeap::freeList(int k) const
+{
+    std::vector<std::pair<Addr, uint32_t> > out;
+    for (int32_t i = lists_[k].first; i >= 0; i = nodes_[size_t(i)].next)
+        out.emplace_back(nodes_[size_t(i)].block, nodes_[size_t(i)].size);
+    return out;
+}
+
+std::vector<Addr> VMHeap::blocksOfPool(int i) const
+{
+    std::vector<Addr> out;
+    const Pool& pool = pools_[size_t(i)];
+    for (Addr h = pool.start;; h = nextBlock(pool, h)) {
+        out.push_back(h);
+        if (h == pool.trailing())
+            break;
+    }
+    return out;
+}
+
+// ---------------------------------------------------------------------------
+// Allocation and freeing
+
+Addr VMHeap::createHeapEntry(uint32_t size, int isGcObject, int gcCode)
+{
+    if (size > kMaxBlock)
+        raiseVmError(KErrVm, "Out of memory");
+    size = (size + 3) & ~3u;
+    int j = log2Ceil(size);
+
+    Addr h = 0;
+    uint32_t available = 0;
+    uint32_t larger = j + 1 < kFreeLists ? nonEmptyLists_ & (~0u << (j + 1)) : 0;
+    if (larger) {
+        const Node& node = nodes_[size_t(lists_[__builtin_ctz(larger)].first)];
+        h = node.block;
+        available = node.size;
+    } else {
+        for (int32_t i = lists_[j].first; i >= 0; i = nodes_[size_t(i)].next) {
+            if (nodes_[size_t(i)].size >= size) {
+                h = nodes_[size_t(i)].block;
+                available = nodes_[size_t(i)].size;
+                break;
+            }
+        }
+    }
+    if (h) {
+        eraseFromFreeEntries(h);
+    } else {
+        Pool& pool = addPool(std::max(minPoolSize_, size));
+        h = pool.start + kOverhead;
+        available = sizeOf(pool, h);
+    }
+    KELVAR_ASSERT(available >= size);
+
+    if (available - size > kOverhead) {
+        Addr rest = h + kOverhead + size;
+        uint32_t restSize = available - size - kOverhead;
+        Pool* pool = poolOf(h);
+        setBit(pool->starts, (rest - pool->start) >> 2);
+        *header(rest) = HeapHeader{0, 0, 0, 0, GC_CODE_FREE, 0};
+        writeBlock(rest, restSize);
+        addEntryToFreeEntries(rest, restSize);
+        available = size;
+    }
+    writeBlock(h, available);
+    HeapHeader* he = header(h);
+    he->usedSize = size;
+    he->isGcObject = isGcObject;
+    he->marked = 0;
+    he->gcCode = gcCode;
+    he->freeLink = 0;
+    std::memset(space_.raw(h + kHeaderSize), 0, available);
+    ++nOfEntries_;
+    return h;
+}
+
+std::pair<Addr, Addr> VMHeap::allocPair(uint32_t sizeA, int isGcObjectA, int gcCodeA,
+                                        uint32_t sizeB, int isGcObjectB, int gcCodeB)
+{
+    if (sizeA > kMaxBlock || sizeB > kMaxBlock)
+        raiseVmError(KErrVm, "Out of memory");
+    uint32_t a = (sizeA + 3) & ~3u;
+    uint32_t b = (sizeB + 3) & ~3u;
+    Addr h = createHeapEntry(a + b + kOverhead, isGcObjectA, gcCodeA);
+    Pool* pool = poolOf(h);
+    uint32_t total = sizeOf(*pool, h);
+    Addr second = h + kOverhead + a;
+    setBit(pool->starts, (second - pool->start) >> 2);
+    writeBlock(h, a);
+    header(h)->usedSize = a;
+    writeBlock(second, total - a - kOverhead);
+    HeapHeader* hb = header(second);
+    hb->usedSize = b;
+    hb->isGcObject = isGcObjectB;
+    hb->marked = 0;
+    hb->gcCode = gcCodeB;
+    hb->freeLink = 0;
+    ++nOfEntries_;
+    return {h + kHeaderSize, second + kHeaderSize};
+}
+
+void VMHeap::releaseObjectOf(Addr cell)
+{
+    uint32_t handle = uint32_t(space_.rawWord(cell)) - 1;
+    if (handle < objects_.size() && objects_[handle].owner == cell && objects_[handle].object) {
+        HostObject* object = objects_[handle].object;
+        objects_[handle] = ObjectSlot{nullptr, 0};
+        freeObjects_.push_back(handle);
+        space_.setRawWord(cell, 0);
+        delete object;
+    }
+}
+
+Addr VMHeap::freeEntry(Addr h)
+{
+    Pool* pool = poolOf(h);
+    if (!pool || !isBlockStart(*pool, h) || isSentinel(*pool, h) || isFree(h))
+        raiseVmError(KErrVm, "Invalid free of " + std::to_string(h + kHeaderSize));
+    --nOfEntries_;
+    Addr payload = h + kHeaderSize;
+    uint32_t size = sizeOf(*pool, h);
+    // A block owns host objects through handles in its first two words
+    // (objects in word 0, a stream holder's stream in word 1).
+    if (size >= 8)
+        releaseObjectOf(payload + 4);
+    releaseObjectOf(payload);
+
+    HeapHeader* he = header(h);
+    he->gcCode = GC_CODE_FREE;
+    he->marked = 0;
+    he->isGcObject = 0;
+    clearBit(pool->marks, (h - pool->start) >> 2);
+
+    Addr next = h + kOverhead + size;
+    if (next != pool->trailing() && isFree(next)) {
+        size += nodes_[header(next)->freeLink - 1].size + kOverhead;
+        eraseFromFreeEntries(next);
+        clearBit(pool->starts, (next - pool->start) >> 2);
+    }
+
+    // The trailer before h names the previous block; trust it only when it
+    // leads to a free block whose host-side extent ends exactly at h.
+    Addr previous = 0;
+    uint32_t length = uint32_t(space_.rawWord(h - 4));
+    if (length >= kOverhead && length <= h - pool->start && (length & 3) == 0 &&
+        isBlockStart(*pool, h - length)) {
+        Addr candidate = h - length;
+        if (candidate != pool->start && isFree(candidate) &&
+            nodes_[header(candidate)->freeLink - 1].size + kOverhead == length)
+            previous = candidate;
+    } else {
+        Addr candidate = previousBlock(*pool, h);
+        if (candidate != pool->start && isFree(candidate))
+            previous = candidate;
+    }
+    if (previous) {
+        size += nodes_[header(previous)->freeLink - 1].size + kOverhead;
+        eraseFromFreeEntries(previous);
+        clearBit(pool->starts, (h - pool->start) >> 2);
+        h = previous;
+        he = header(h);
+        he->gcCode = GC_CODE_FREE;
+        he->isGcObject = 0;
+        he->marked = 0;
+    }
+    writeBlock(h, size);
+    addEntryToFreeEntries(h, size);
+    return h;
+}
+
+void VMHeap::freeObject(Addr payload)
+{
+    if (payload == 0)
+        return;
+    freeEntry(payload - kHeaderSize);
+}
+
+bool VMHeap::isLiveBlock(Addr payload) const
+{
+    Addr h = payload - kHeaderSize;
+    const Pool* pool = poolOf(h);
+    return pool && isBlockStart(*pool, h) && !isSentinel(*pool, h) && !isFree(h);
+}
+
+uint32_t VMHeap::payloadSize(Addr payload) const
+{
+    Addr h = payload - kHeaderSize;
+    const Pool* pool = poolOf(h);
+    if (!pool || !isBlockStart(*pool, h) || isSentinel(*pool, h))
+        return 0;
+    return sizeOf(*pool, h);
+}
+
+int VMHeap::gcCodeOf(Addr payload) const
+{
+    return isLiveBlock(payload) ? header(payload - kHeaderSize)->gcCode : GC_CODE_FREE;
+}
+
+// ---------------------------------------------------------------------------
+// Host objects
+
+void VMHeap::attach(Addr cell, HostObject* object)
+{
+    space_.check(cell, 4);
+    uint32_t handle;
+    if (!freeObjects_.empty()) {
+        handle = freeObjects_.back();
+        freeObjects_.pop_back();
+        objects_[handle] = ObjectSlot{object, cell};
+    } else {
+        handle = uint32_t(objects_.size());
+        objects_.push_back(ObjectSlot{object, cell});
+    }
+    space_.setRawWord(cell, int32_t(handle + 1));
+}
+
+HostObject* VMHeap::objectAt(Addr cell) const
+{
+    uint32_t handle = uint32_t(space_.loadWord(cell)) - 1;
+    if (handle < objects_.size() && objects_[handle].owner == cell)
+        return objects_[handle].object;
+    return nullptr;
+}
+
+void VMHeap::detach(Addr cell)
+{
+    if (objectAt(cell))
+        releaseObjectOf(cell);
+}
+
+// ---------------------------------------------------------------------------
+// Roots
+
+void VMHeap::addRoot(Addr payload)
+{
+    roots_.push_back(payload);
+}
+
+void VMHeap::removeRoot(Addr payload)
+{
+    auto it = std::find(roots_.begin(), roots_.end(), payload);
+    if (it == roots_.end()) {
+        std::fprintf(stderr, "Error: Removing non-existing root: %d", int(payload));
+        return;
+    }
+    roots_.erase(it);
+}
+
+// ---------------------------------------------------------------------------
+// Marking
+
+void VMHeap::markBlock(Addr payload, bool precise)
+{
+    Addr h = payload - kHeaderSize;
+    const Pool* pool = poolOf(h);
+    if (!pool || !isBlockStart(*pool, h)) {
+        if (precise)
+            raiseVmError(KErrVm, "Invalid reference " + std::to_string(payload));
+        return;
+    }
+    if (isSentinel(*pool, h) || isFree(h)) {
+        if (precise)
+            raiseVmError(KErrVm);
+        return;
+    }
+    uint32_t index = (h - pool->start) >> 2;
+    if (bit(pool->marks, index))
+        return;
+    setBit(const_cast<Pool*>(pool)->marks, index);
+    work_.push_back(payload);
+}
+
+bool VMHeap::isMarked(Addr payload) const
+{
+    Addr h = payload - kHeaderSize;
+    const Pool* pool = poolOf(h);
+    return pool && isBlockStart(*pool, h) && bit(pool->marks, (h - pool->start) >> 2);
+}
+
+void VMHeap::mark(Addr payload)
+{
+    if (payload == 0)
+        return;
+    markBlock(payload, true);
+    drainMarking();
+}
+
+void VMHeap::markIfInHeap(uint32_t value)
+{
+    Addr h = belongsToPools(value - kHeaderSize);
+    if (!h)
+        return;
+    markBlock(h + kHeaderSize, false);
+    drainMarking();
+}
+
+void VMHeap::markArrayField(Addr cell, bool holdsReferences)
+{
+    if (!space_.contains(cell, 4))
+        return;
+    Addr vector = Addr(space_.rawWord(cell));
+    if (vector == 0)
+        return;
+    markBlock(vector, true);
+    if (header(vector - kHeaderSize)->gcCode != GC_CODE_VECTOR || payloadSize(vector) < 16)
+        return;
+    Addr elements = Addr(space_.rawWord(vector + 4));
+    int32_t count = space_.rawWord(vector + 12);
+    if (count <= 0 || elements == 0)
+        return;
+    markBlock(elements, true);
+    if (!holdsReferences)
+        return;
+    uint32_t limit = payloadSize(elements) / 4;
+    uint32_t n = std::min(uint32_t(count), limit);
+    for (uint32_t i = 0; i < n; ++i) {
+        Addr e = Addr(space_.rawWord(elements + 4 * i));
+        if (e)
+            markBlock(e, true);
+    }
+}
+
+void VMHeap::drainMarking()
+{
+    while (!work_.empty()) {
+        Addr p = work_.back();
+        work_.pop_back();
+        traverse(p);
+    }
+}
+
+void VMHeap::traverse(Addr p)
+{
+    HeapHeader* he = header(p - kHeaderSize);
+    uint32_t size = payloadSize(p);
+    if (he->isGcObject == -1 && size >= 4) {
+        if (GCObject* object = dynamic_cast<GCObject*>(objectAt(p))) {
+            markStack_.clear();
+            object->pushReferences(markStack_);
+            while (!markStack_.isEmpty()) {
+                Addr r = Addr(markStack_.last());
+                markStack_.removeLast();
+                if (r)
+                    markBlock(r, true);
+            }
+        }
+    }
+    switch (he->gcCode) {
+    case GC_CODE_INSTANCE: {
+        if (size < 4)
+            return;
+        int32_t c = space_.rawWord(p);
+        if (c < 0 || c >= classReferenceFields_.count())
+            return;
+        for (int o : classReferenceFields_[c]) {
+            if (o < 0 || uint32_t(o) >= size / 4)
+                continue;
+            Addr r = Addr(space_.rawWord(p + 4 * uint32_t(o)));
+            if (r)
+                markBlock(r, true);
+        }
+        if (c >= classArrayFields_.count() || c >= classArrayFieldFlags_.count())
+            return;
+        const Vec<int>& arrays = classArrayFields_[c];
+        const Vec<char>& flags = classArrayFieldFlags_[c];
+        for (int i = 0; i < arrays.count() && i < flags.count(); ++i) {
+            int o = arrays[i];
+            if (o < 0 || uint32_t(o) >= size / 4)
+                continue;
+            markArrayField(p + 4 * uint32_t(o), flags[i] != 0);
+        }
+        return;
+    }
+    case GC_CODE_ARRAY:
+    case GC_CODE_OBJECT_ARRAY:
+        if (size >= 4)
+            markArrayField(p, he->gcCode == GC_CODE_OBJECT_ARRAY);
+        return;
+    case GC_CODE_REFERENCE:
+        if (size >= 4) {
+            Addr r = Addr(space_.rawWord(p));
+            if (r)
+                markBlock(r, true);
+        }
+        return;
+    case GC_CODE_DRAWABLE: {
+        if (size < 12)
+            raiseVmError(KErrVm);
+        int32_t kind = space_.rawWord(p);
+        if (kind != 1 && kind != 2)
+            raiseVmError(KErrVm);
+        Addr graphics = Addr(space_.rawWord(p + 4));
+        if (graphics)
+            markBlock(graphics, true);
+        if (kind == 2) {
+            Addr bitmap = Addr(space_.rawWord(p + 8));
+            if (bitmap)
+                markBlock(bitmap, true);
+        }
+        return;
+    }
+    default:
+        return;
+    }
+}
+
+void VMHeap::clearMarks()
+{
+    for (Pool& pool : pools_)
+        std::fill(pool.marks.begin(), pool.marks.end(), 0);
+    work_.clear();
+}
+
+void VMHeap::collect()
+{
+    try {
+        markStack_.clear();
+        for (size_t i = 0; i < roots_.size(); ++i)
+            markBlock(roots_[i], true);
+        drainMarking();
+        for (auto& scanner : scanners_)
+            scanner(*this);
+        drainMarking();
+        sweep();
+    } catch (...) {
+        clearMarks();
+        throw;
+    }
+}
+
+void VMHeap::sweep()
+{
+    for (size_t i = 0; i < pools_.size(); ++i) {
+        Pool& pool = pools_[i];
+        Addr h = nextBlock(pool, pool.start);
+        while (h != pool.trailing()) {
+            if (isFree(h)) {
+                h = nextBlock(pool, h);
+                continue;
+            }
+            uint32_t index = (h - pool.start) >> 2;
+            if (bit(pool.marks, index)) {
+                clearBit(pool.marks, index);
+                h = nextBlock(pool, h);
+            } else {
+                h = nextBlock(pool, freeEntry(h));
+            }
+        }
+        std::fill(pool.marks.begin(), pool.marks.end(), 0);
+    }
+}
+
+Addr VMHeap::belongsToPools(Addr a) const
+{
+    const Pool* pool = poolOf(a);
+    if (!pool)
+        return 0;
+    if (a >= pool->trailing())
+        return pool->trailing();
+    uint32_t index = (a - pool->start) >> 2;
+    if (bit(pool->starts, index))
+        return pool->start + index * 4;
+    return previousBlock(*pool, pool->start + index * 4);
+}
+
+// ---------------------------------------------------------------------------
+// Memory report
+
+int VMHeap::getMemUsage(CAppsString* out) const
+{
+    long long headers = 0, actual = 0, wasted = 0, outsideHeap = 0;
+    long long stringContents = 0, fontContents = 0, sizeOfPools = 0, allContents = 0, freeSpace = 0;
+    for (const Pool& pool : pools_) {
+        sizeOfPools += pool.length;
+        long long payloadSum = 0;
+        for (Addr h = pool.start;; h = nextBlock(pool, h)) {
+            bool last = h == pool.trailing();
+            uint32_t size = last ? 0 : sizeOf(pool, h);
+            payloadSum += size;
+            if (isFree(h)) {
+                freeSpace += size;
+            } else if (!isSentinel(pool, h)) {
+                const HeapHeader* he = header(h);
+                uint32_t used = std::min(he->usedSize, size);
+                actual += used;
+                wasted += size - used;
+                if (size >= 4) {
+                    uint32_t handle = uint32_t(space_.rawWord(h + kHeaderSize)) - 1;
+                    if (handle < objects_.size() && objects_[handle].owner == h + kHeaderSize) {
+                        if (auto* object = dynamic_cast<const GCObject*>(objects_[handle].object)) {
+                            int extra = object->outsideHeapSize();
+                            outsideHeap += extra;
+                            if (he->gcCode == GC_CODE_STRING)
+                                stringContents += extra;
+                            if (he->gcCode == GC_CODE_FONT)
+                                fontContents += extra;
+                        }
+                    }
+                }
+            }
+            if (last)
+                break;
+        }
+        headers += pool.length - payloadSum;
+        allContents += payloadSum;
+    }
+    KELVAR_ASSERT(totalSizeOfPools_ == freeSpace + actual + wasted + headers);
+    long long total = headers + actual + wasted + outsideHeap;
+    if (out) {
+        auto n = [](long long v) { return std::to_string(v); };
+        std::string s = "\nheaders " + n(headers) + " + actual " + n(actual) + " + wasted " + n(wasted) +
+                        " + outsideHeap " + n(outsideHeap) + " = total " + n(total) + "\n" +
+                        "stringContents=" + n(stringContents) + " bitmapContents=0 fontContents=" +
+                        n(fontContents) + "\n" + "nOfEntries=" + n(nOfEntries_) + " nOfPools=" +
+                        n((long long)pools_.size()) + " SzOfPools=" + n(sizeOfPools) +
+                        " AllContents=" + n(allContents) + " freeSpace=" + n(freeSpace) + "\n";
+        *out += CAppsString(std::string_view(s));
+    }
+    return int(total);
+}
+
+}  // namespace vm

@@ -1,0 +1,238 @@
+// VMHeap: the garbage-collected heap of everything bytecode can reach.
+//
+// Blocks are carved from pools in the VM address space. Each block is a
+// 24-byte header, the payload and a 4-byte trailer holding the block length
+// (boundary tags); the payload address is the reference bytecode holds.
+// Free blocks sit in 32 FIFO lists bucketed by log2Ceil(size).
+//
+// Bytecode can write anywhere in the address space, headers included, so the
+// heap keeps the truth about its structure on the host side and treats the
+// in-space headers as mirrors it writes and reads only through validation:
+//  - a bitmap per pool marks the word where each block header starts;
+//    block extents always come from it;
+//  - free-list nodes live in a host array; a header's link word names its
+//    node, and a block is free only if that node names the block back;
+//  - mark bits are a second host bitmap (the header's `marked` stays 0);
+//  - host objects are reached through the object table (see GCObject.h).
+// Every walk is bounded by the pool and every address is checked, so a
+// corrupted header yields wrong values or a VM error, never a host fault.
+#pragma once
+
+#include <functional>
+#include <utility>
+#include <vector>
+
+#include "../Containers/Vec.h"
+#include "GCObject.h"
+#include "Types.h"
+#include "VMSpace.h"
+
+class CAppsString;
+
+namespace vm {
+
+class InterfaceForCallingGc {
+public:
+    virtual ~InterfaceForCallingGc() = default;
+    virtual void collectWithStack() = 0;
+};
+
+// The block header as it lies in the address space.
+struct HeapHeader {
+    uint32_t usedSize;
+    int32_t size;
+    int32_t isGcObject;
+    int32_t marked;
+    int32_t gcCode;
+    uint32_t freeLink;  // free-list node index + 1, 0 when not free
+};
+static_assert(sizeof(HeapHeader) == 24);
+
+int log2Ceil(uint32_t s);
+
+class VMHeap {
+public:
+    static constexpr uint32_t kHeaderSize = 24;
+    static constexpr uint32_t kOverhead = 28;
+    static constexpr int kFreeLists = 32;
+    static constexpr uint32_t kMaxBlock = 0x7FF00000u;  // largest payload
+
+    VMHeap(VMSpace& space, uint32_t minPoolSize, InterfaceForCallingGc* gcInterface,
+           const Vec<Vec<int> >& classReferenceFields, const Vec<Vec<int> >& classArrayFields,
+           const Vec<Vec<char> >& classArrayFieldFlags);
+    ~VMHeap();
+    VMHeap(const VMHeap&) = delete;
+    VMHeap& operator=(const VMHeap&) = delete;
+
+    // The heap of the calling thread's interpreter.
+    static VMHeap* currentHeap();
+
+    VMSpace& space() const { return space_; }
+
+    // Allocation. Sizes are rounded up to 4; the payload is zero-filled.
+    // Raises code 10 "Out of memory" for sizes the space cannot hold.
+    Addr createHeapEntry(uint32_t size, int isGcObject, int gcCode);  // header address
+    Addr alloc(uint32_t size, int isGcObject, int gcCode)
+    {
+        return createHeapEntry(size, isGcObject, gcCode) + kHeaderSize;
+    }
+    std::pair<Addr, Addr> allocPair(uint32_t sizeA, int isGcObjectA, int gcCodeA,
+                                    uint32_t sizeB, int isGcObjectB, int gcCodeB);
+
+    Addr freeEntry(Addr header);  // returns the merged free block's header
+    void freeObject(Addr payload);
+
+    // Host objects. `construct` allocates a block (isGcObject -1), builds the
+    // object and stores its handle in the payload's first word.
+    template <typename T, typename... Args>
+    Addr construct(uint32_t size, int gcCode, Args&&... args)
+    {
+        Addr p = alloc(size < 4 ? 4 : size, -1, gcCode);
+        T* object;
+        try {
+            object = new T(std::forward<Args>(args)...);
+        } catch (...) {
+            freeObject(p);
+            throw;
+        }
+        attach(p, object);
+        return p;
+    }
+    // Host objects are owned by a cell: one of the first two words of a block
+    // (word 0 for native objects, word 1 for a stream holder's stream). The
+    // handle in the cell is valid only while the table names that cell.
+    // attach: `object` is owned from now on; its handle is written to cell.
+    void attach(Addr cell, HostObject* object);
+    // The host object whose handle the cell holds, or null (checked access).
+    HostObject* objectAt(Addr cell) const;
+    template <typename T>
+    T* objectAs(Addr cell) const { return dynamic_cast<T*>(objectAt(cell)); }
+    // Destroys the host object of the cell, if any (the block stays).
+    void detach(Addr cell);
+    int objectCount() const { return int(objects_.size() - freeObjects_.size()); }
+
+    // Roots.
+    void addRoot(Addr payload);
+    void removeRoot(Addr payload);
+    const std::vector<Addr>& roots() const { return roots_; }
+    // Called at every collection after the roots are marked, to mark further
+    // roots (the globals block, queued call arguments ...).
+    void addRootScanner(std::function<void(VMHeap&)> scanner) { scanners_.push_back(std::move(scanner)); }
+
+    // Marking. mark() takes a precise reference: null is ignored, a free block
+    // or sentinel or an address that is no block raises code 10.
+    void mark(Addr payload);
+    // cell: address of a word that holds a vector's address.
+    void markArrayField(Addr cell, bool holdsReferences);
+    // Conservative: marks the block containing value - 24 if it is a live block.
+    void markIfInHeap(uint32_t value);
+    bool isMarked(Addr payload) const;
+
+    void collect();
+    void sweep();
+    void clearMarks();
+
+    // The header of the block whose extent contains a, or 0.
+    Addr belongsToPools(Addr a) const;
+    // True when payload is the payload address of a live block.
+    bool isLiveBlock(Addr payload) const;
+    // Payload size of the live block at payload (from the host-side truth).
+    uint32_t payloadSize(Addr payload) const;
+    int gcCodeOf(Addr payload) const;
+
+    int getMemUsage(CAppsString* out) const;
+
+    void setStack(Addr start, int words)
+    {
+        stackStart_ = start;
+        stackWords_ = words;
+    }
+    Addr stackStart() const { return stackStart_; }
+    int stackWords() const { return stackWords_; }
+
+    int nOfEntries() const { return nOfEntries_; }
+    int totalSizeOfPools() const { return totalSizeOfPools_; }
+    int poolCount() const { return int(pools_.size()); }
+    Vec<int>& markStack() { return markStack_; }
+    InterfaceForCallingGc* gcInterface() const { return gcInterface_; }
+
+    // Free-list introspection for tests: (header, payload size) in list order.
+    std::vector<std::pair<Addr, uint32_t> > freeList(int k) const;
+    // Headers of all blocks of pool i, sentinels included.
+    std::vector<Addr> blocksOfPool(int i) const;
+
+private:
+    struct Pool {
+        Addr start;
+        uint32_t length;
+        std::vector<uint64_t> starts;  // bit per word: a header starts here
+        std::vector<uint64_t> marks;   // bit per word: the block there is marked
+        Addr trailing() const { return start + length - kHeaderSize; }
+    };
+    struct Node {
+        Addr block;
+        uint32_t size;
+        int32_t prev, next;
+        int32_t list;  // -1 when the node is not in use
+    };
+    struct ListHead {
+        int32_t first = -1, last = -1;
+        int32_t count = 0;
+    };
+    struct ObjectSlot {
+        HostObject* object;
+        Addr owner;
+    };
+
+    HeapHeader* header(Addr h) const { return space_.raw<HeapHeader>(h); }
+    const Pool* poolOf(Addr a) const;
+    Pool* poolOf(Addr a) { return const_cast<Pool*>(static_cast<const VMHeap*>(this)->poolOf(a)); }
+    static bool bit(const std::vector<uint64_t>& bits, uint32_t index)
+    {
+        return (bits[index >> 6] >> (index & 63)) & 1;
+    }
+    static void setBit(std::vector<uint64_t>& bits, uint32_t index) { bits[index >> 6] |= uint64_t(1) << (index & 63); }
+    static void clearBit(std::vector<uint64_t>& bits, uint32_t index) { bits[index >> 6] &= ~(uint64_t(1) << (index & 63)); }
+    bool isBlockStart(const Pool& pool, Addr h) const;
+    Addr nextBlock(const Pool& pool, Addr h) const;
+    Addr previousBlock(const Pool& pool, Addr h) const;
+    uint32_t sizeOf(const Pool& pool, Addr h) const { return nextBlock(pool, h) - h - kOverhead; }
+    void writeBlock(Addr h, uint32_t size);  // size field and trailer
+    bool isFree(Addr h) const;
+    bool isSentinel(const Pool& pool, Addr h) const { return h == pool.start || h == pool.trailing(); }
+    Pool& addPool(uint32_t payload);
+    void addEntryToFreeEntries(Addr h, uint32_t size);
+    void eraseFromFreeEntries(Addr h);
+    int32_t takeNode();
+    void releaseObjectOf(Addr cell);
+    void markBlock(Addr payload, bool precise);
+    void drainMarking();
+    void traverse(Addr payload);
+
+    VMSpace& space_;
+    uint32_t minPoolSize_;
+    InterfaceForCallingGc* gcInterface_;
+    const Vec<Vec<int> >& classReferenceFields_;
+    const Vec<Vec<int> >& classArrayFields_;
+    const Vec<Vec<char> >& classArrayFieldFlags_;
+
+    std::vector<Pool> pools_;
+    std::vector<int32_t> granuleOwner_;  // 64 KiB granule -> pool index + 1
+    std::vector<Node> nodes_;
+    std::vector<int32_t> freeNodes_;
+    ListHead lists_[kFreeLists];
+    uint32_t nonEmptyLists_ = 0;
+    std::vector<ObjectSlot> objects_;
+    std::vector<uint32_t> freeObjects_;
+    std::vector<Addr> roots_;
+    std::vector<std::function<void(VMHeap&)> > scanners_;
+    std::vector<Addr> work_;
+    Vec<int> markStack_;
+    int nOfEntries_ = 0;
+    int totalSizeOfPools_ = 0;
+    Addr stackStart_ = 0;
+    int stackWords_ = 0;
+    VMHeap* previousCurrent_ = nullptr;
+};
+
+}  // namespace vm

@@ -1,0 +1,137 @@
+#include "VMSpace.h"
+
+#include <sys/mman.h>
+
+#include <cstdio>
+#include <string>
+
+namespace vm {
+
+namespace {
+thread_local VMSpace* tCurrentSpace = nullptr;
+// Slack after the 4 GiB so that base + any 32-bit address + a small access
+// stays inside the reservation even if a check were ever missed.
+constexpr uint64_t kGuard = 1ull << 16;
+
+int sizeClass(uint64_t bytes)
+{
+    int k = 0;
+    uint64_t s = 16;
+    while (s < bytes) {
+        s <<= 1;
+        ++k;
+    }
+    return k;
+}
+}  // namespace
+
+VMSpace::VMSpace()
+{
+    reserved_ = kSize + kGuard;
+    void* p = mmap(nullptr, reserved_, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    if (p == MAP_FAILED) {
+        std::fprintf(stderr, "FATAL: cannot reserve the VM address space\n");
+        std::abort();
+    }
+    base_ = static_cast<uint8_t*>(p);
+    previousCurrent_ = tCurrentSpace;
+    tCurrentSpace = this;
+}
+
+VMSpace::~VMSpace()
+{
+    munmap(base_, reserved_);
+    if (tCurrentSpace == this)
+        tCurrentSpace = previousCurrent_;
+}
+
+VMSpace* VMSpace::current()
+{
+    return tCurrentSpace;
+}
+
+void VMSpace::badAccess(Addr a)
+{
+    if (a == 0)
+        raiseVmError(KErrNull, "NULL pointer");
+    raiseVmError(KErrVm, "Invalid address " + std::to_string(a));
+}
+
+void VMSpace::commitTo(uint64_t newEnd)
+{
+    if (newEnd <= committedEnd_)
+        return;
+    uint64_t target = (newEnd + kCommitGranule - 1) & ~uint64_t(kCommitGranule - 1);
+    if (target > kSize)
+        target = kSize;
+    if (mprotect(base_ + committedEnd_, target - committedEnd_, PROT_READ | PROT_WRITE) != 0)
+        raiseVmError(KErrVm, "Out of memory");
+    if (target - committedEnd_ >= (2u << 20))
+        madvise(base_ + committedEnd_, target - committedEnd_, MADV_HUGEPAGE);
+    committedEnd_ = target;
+}
+
+Addr VMSpace::allocRegion(uint64_t bytes, uint32_t align)
+{
+    uint64_t start = (uint64_t(end_) + align - 1) & ~uint64_t(align - 1);
+    uint64_t newEnd = start + bytes;
+    if (bytes >= kSize || newEnd > kSize - kCommitGranule)
+        raiseVmError(KErrVm, "Out of memory");
+    commitTo(newEnd);
+    end_ = Addr(newEnd);
+    return Addr(start);
+}
+
+Addr VMSpace::allocBuffer(uint64_t bytes)
+{
+    if (bytes == 0)
+        bytes = 1;
+    int k = sizeClass(bytes);
+    if (k < kClasses) {
+        auto& list = freeByClass_[k];
+        if (!list.empty()) {
+            Addr a = list.back();
+            list.pop_back();
+            return a;
+        }
+        uint32_t size = 16u << k;
+        if (chunkEnd_ - chunkNext_ < size) {
+            // The tail of the old chunk goes to the smaller classes.
+            while (chunkEnd_ - chunkNext_ >= 16) {
+                int c = 0;
+                while (c + 1 < kClasses && (16u << (c + 1)) <= chunkEnd_ - chunkNext_)
+                    ++c;
+                freeByClass_[c].push_back(chunkNext_);
+                chunkNext_ += 16u << c;
+            }
+            chunkNext_ = allocRegion(1u << 18);
+            chunkEnd_ = chunkNext_ + (1u << 18);
+        }
+        Addr a = chunkNext_;
+        chunkNext_ += size;
+        return a;
+    }
+    uint64_t size = (bytes + 4095) & ~uint64_t(4095);
+    auto it = freeLarge_.find(size);
+    if (it != freeLarge_.end()) {
+        Addr a = it->second;
+        freeLarge_.erase(it);
+        return a;
+    }
+    return allocRegion(size);
+}
+
+void VMSpace::freeBuffer(Addr address, uint64_t bytes)
+{
+    if (address == 0)
+        return;
+    if (bytes == 0)
+        bytes = 1;
+    int k = sizeClass(bytes);
+    if (k < kClasses)
+        freeByClass_[k].push_back(address);
+    else
+        freeLarge_.emplace((bytes + 4095) & ~uint64_t(4095), address);
+}
+
+}  // namespace vm
