@@ -183,8 +183,13 @@ void VMHeap::addEntryToFreeEntries(Addr h, uint32_t size)
 
 void VMHeap::eraseFromFreeEntries(Addr h)
 {
-    int32_t i = int32_t(header(h)->freeLink) - 1;
+    eraseNode(int32_t(header(h)->freeLink) - 1);
+}
+
+void VMHeap::eraseNode(int32_t i)
+{
     Node& node = nodes_[size_t(i)];
+    Addr h = node.block;
     ListHead& list = lists_[node.list];
     if (node.prev >= 0)
         nodes_[size_t(node.prev)].next = node.next;
@@ -233,24 +238,24 @@ Addr VMHeap::createHeapEntry(uint32_t size, int isGcObject, int gcCode)
     size = (size + 3) & ~3u;
     int j = log2Ceil(size);
 
-    Addr h = 0;
-    uint32_t available = 0;
+    int32_t found = -1;
     uint32_t larger = j + 1 < kFreeLists ? nonEmptyLists_ & (~0u << (j + 1)) : 0;
     if (larger) {
-        const Node& node = nodes_[size_t(lists_[__builtin_ctz(larger)].first)];
-        h = node.block;
-        available = node.size;
+        found = lists_[__builtin_ctz(larger)].first;
     } else {
         for (int32_t i = lists_[j].first; i >= 0; i = nodes_[size_t(i)].next) {
             if (nodes_[size_t(i)].size >= size) {
-                h = nodes_[size_t(i)].block;
-                available = nodes_[size_t(i)].size;
+                found = i;
                 break;
             }
         }
     }
-    if (h) {
-        eraseFromFreeEntries(h);
+    Addr h;
+    uint32_t available;
+    if (found >= 0) {
+        h = nodes_[size_t(found)].block;
+        available = nodes_[size_t(found)].size;
+        eraseNode(found);
     } else {
         Pool& pool = addPool(std::max(minPoolSize_, size));
         h = pool.start + kOverhead;

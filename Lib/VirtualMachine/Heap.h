@@ -202,7 +202,8 @@ private:
     bool isSentinel(const Pool& pool, Addr h) const { return h == pool.start || h == pool.trailing(); }
     Pool& addPool(uint32_t payload);
     void addEntryToFreeEntries(Addr h, uint32_t size);
-    void eraseFromFreeEntries(Addr h);
+    void eraseFromFreeEntries(Addr h);  // h must be free (isFree)
+    void eraseNode(int32_t node);
     int32_t takeNode();
     void releaseObjectOf(Addr cell);
     void markBlock(Addr payload, bool precise);
