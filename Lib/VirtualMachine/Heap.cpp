@@ -464,11 +464,10 @@ void VMHeap::markBlock(Addr payload, bool precise)
 {
     Addr h = payload - kHeaderSize;
     const Pool* pool = poolOf(h);
-    if (!pool || !isBlockStart(*pool, h)) {
-        if (precise)
-            raiseVmError(KErrVm, "Invalid reference " + std::to_string(payload));
+    // A word that names no block is not a reference: bytecode may box plain
+    // values. A reference to a free block or a sentinel is a broken heap.
+    if (!pool || !isBlockStart(*pool, h))
         return;
-    }
     if (isSentinel(*pool, h) || isFree(h)) {
         if (precise)
             raiseVmError(KErrVm);

@@ -119,8 +119,8 @@ public:
     // roots (the globals block, queued call arguments ...).
     void addRootScanner(std::function<void(VMHeap&)> scanner) { scanners_.push_back(std::move(scanner)); }
 
-    // Marking. mark() takes a precise reference: null is ignored, a free block
-    // or sentinel or an address that is no block raises code 10.
+    // Marking. mark() takes a precise reference: a free block or a sentinel
+    // raises code 10; null and words that name no block are ignored.
     void mark(Addr payload);
     // cell: address of a word that holds a vector's address.
     void markArrayField(Addr cell, bool holdsReferences);

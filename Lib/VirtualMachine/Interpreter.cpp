@@ -134,6 +134,10 @@ void VirtualMachine::run()
             SAVE();                                            \
             badCodeAddress(int32_t(t_));                       \
         }                                                      \
+        if (--stepBudget_ < 0) [[unlikely]] {                  \
+            SAVE();                                            \
+            fatal("Step limit reached", pc);                   \
+        }                                                      \
         pc = int32_t(t_);                                      \
     } while (0)
 

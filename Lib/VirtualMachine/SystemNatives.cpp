@@ -31,8 +31,47 @@ void VirtualMachine::debugNative(int function)
 
 void VirtualMachine::systemNative(int function)
 {
-    (void)function;
-    unknownNativeFunction("System:");
+    switch (function) {
+    case 1:  // exit: the host ends the process
+        if (host_)
+            host_->exit();
+        return;
+    case 2: {  // terminate: ends the program run
+        OString message = stringOf(heap(), Addr(arg(0)));
+        pop(1);
+        if (host_)
+            host_->frameworkOperation22(message);
+        raiseVmError(KErrTerminate);
+    }
+    case 3:
+        push(host_ ? host_->getTimeSinceStart() : 0);
+        return;
+    case 4:
+        push(Word(newStringObject(heap(), OString("No Callstack available"))));
+        return;
+    case 5:  // the application object, kept alive as a root
+        setApplication(arg(0));
+        pop(1);
+        return;
+    case 6:
+        push(host_ ? host_->frameworkOperation14() : 0);
+        return;
+    case 7:
+        push(host_ ? host_->frameworkOperation13() : 0);
+        return;
+    case 8:
+        push(host_ ? host_->getCurrentTimeMillis() : 0);
+        return;
+    case 13:
+        pop(2);
+        return;
+    case 14:
+    case 15:
+        arg(0) = 0;
+        return;
+    default:  // 9 (date-time), 10-12 (fonts) come with their groups
+        unknownNativeFunction("System:");
+    }
 }
 
 }  // namespace vm

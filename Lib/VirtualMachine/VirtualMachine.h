@@ -185,6 +185,9 @@ public:
 
     // Test switch: a full collection with the stack at every call.
     void setGcStress(bool on) { gcStress_ = on; }
+    // Test switch: the run ends fatally ("Step limit reached") after this
+    // many taken jumps, calls and returns; negative for no limit.
+    void setStepLimit(int64_t steps) { stepBudget_ = steps < 0 ? INT64_MAX : steps; }
     bool gcStress() const { return gcStress_; }
     // Source of randomness for tests and the Math group.
     int entryHandle(EntryHandle which) const { return entries_[which]; }
@@ -285,6 +288,7 @@ private:
     Word globals_ = 0;
     int entries_[EEntryCount];
     bool gcStress_ = false;
+    int64_t stepBudget_ = INT64_MAX;
     VirtualMachine* previousCurrent_ = nullptr;
 
 public:

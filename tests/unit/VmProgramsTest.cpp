@@ -14,19 +14,9 @@
 #include <sstream>
 
 #include "Assembler.h"
-#include "IO/CAppsFileReader.h"
-#include "TestHost.h"
-#include "VirtualMachine.h"
+#include "VmTestSupport.h"
 
 namespace {
-
-std::string readFile(const std::filesystem::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
 
 std::vector<std::string> programNames()
 {
@@ -60,22 +50,6 @@ Expectations expectationsOf(const std::string& source)
 }
 
 }  // namespace
-
-// Runs an assembled program on a fresh VM; returns how the run ended.
-std::string runProgram(const std::vector<uint8_t>& bytes, TestHost& host, vm::VirtualMachine& machine)
-{
-    CAppsFileReader reader(bytes.data(), TUint32(bytes.size()));
-    try {
-        machine.start(reader, CAppsString("index.mcb"), &host);
-    } catch (const vm::TerminationSignal& t) {
-        return t.kind == vm::TerminationSignal::Fatal ? "fatal" : "terminated";
-    } catch (const vm::ErrorHandlingException&) {
-        std::string text = vm::toLatin1(vm::pendingError().text);
-        vm::clearPendingError();
-        return "error " + text;
-    }
-    return "ok";
-}
 
 class VmPrograms : public ::testing::TestWithParam<std::string> {};
 
