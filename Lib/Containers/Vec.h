@@ -1,6 +1,7 @@
 // Vec: the growable array of the host side. Capacity rules are part of the
 // system's observable behaviour: a full Vec grows to count * 5 / 4 + 8; a
-// size hint n gives capacity n + 6 (7 for n <= 0). Index errors raise code 6.
+// size hint n gives capacity n + 6 (7 for n <= 0). Index errors raise code 6;
+// capacities that int or the host cannot hold raise code 10 "Out of memory".
 #pragma once
 
 #include <cstddef>
@@ -14,7 +15,7 @@ template <typename T>
 class Vec {
 public:
     Vec() = default;
-    explicit Vec(int sizeHint) { setCapacity(sizeHint <= 0 ? 7 : sizeHint + 6); }
+    explicit Vec(int sizeHint) { setCapacity(sizeHint <= 0 ? 7 : checkedCapacity((long long)sizeHint + 6)); }
     Vec(std::initializer_list<T> items)
     {
         for (const T& t : items)
@@ -115,11 +116,12 @@ public:
             appendPart(copy, start, count);
             return;
         }
-        if (count_ + count > capacity_)
-            setCapacity(count_ + count);
-        for (int i = 0; i < count; ++i)
-            new (data_ + count_ + i) T(other.data_[start + i]);
-        count_ += count;
+        if ((long long)count_ + count > capacity_)
+            setCapacity(checkedCapacity((long long)count_ + count));
+        for (int i = 0; i < count; ++i) {
+            new (data_ + count_) T(other.data_[start + i]);
+            ++count_;  // counted one by one: a throwing copy leaves no orphan
+        }
     }
 
     // Removes the last k elements.
@@ -154,7 +156,9 @@ public:
             vm::raiseVmError(vm::KErrInvalidArgument);
         if (capacity <= 0)
             capacity = 1;
-        T* fresh = static_cast<T*>(::operator new(sizeof(T) * size_t(capacity)));
+        T* fresh = static_cast<T*>(::operator new(sizeof(T) * size_t(capacity), std::nothrow));
+        if (!fresh)
+            vm::raiseVmError(vm::KErrVm, "Out of memory");
         for (int i = 0; i < count_; ++i) {
             new (fresh + i) T(std::move(data_[i]));
             data_[i].~T();
@@ -195,7 +199,14 @@ public:
     }
 
 private:
-    void grow() { setCapacity(int((long(count_) * 5) >> 2) + 8); }
+    void grow() { setCapacity(checkedCapacity(((long long)count_ * 5 >> 2) + 8)); }
+    // Capacities beyond int raise code 10 "Out of memory".
+    static int checkedCapacity(long long capacity)
+    {
+        if (capacity > 0x7FFFFFFFLL)
+            vm::raiseVmError(vm::KErrVm, "Out of memory");
+        return int(capacity);
+    }
 
     T* data_ = nullptr;
     int capacity_ = 0;
