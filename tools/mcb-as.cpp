@@ -1,0 +1,81 @@
+// mcb-as: assembles program text into an index.mcb file.
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <sstream>
+#include <string>
+
+#include "Assembler.h"
+
+namespace {
+
+const char kUsage[] =
+    "usage: mcb-as [-o out.mcb] in.mcbs\n"
+    "Assembles bytecode program text into a bytecode file.\n"
+    "  -o FILE   write FILE (default: the input name with .mcbs replaced by .mcb)\n"
+    "  --help    show this text\n"
+    "The text format is described in docs/assembly.md.\n";
+
+int usageError(const std::string& message)
+{
+    std::cerr << "mcb-as: " << message << "\n" << kUsage;
+    return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    std::string input, output;
+    for (int i = 1; i < argc; ++i) {
+        std::string a = argv[i];
+        if (a == "--help" || a == "-h") {
+            std::cout << kUsage;
+            return 0;
+        }
+        if (a == "-o") {
+            if (i + 1 >= argc)
+                return usageError("-o needs a file name");
+            output = argv[++i];
+        } else if (a.size() > 1 && a[0] == '-') {
+            return usageError("unknown option '" + a + "'");
+        } else if (input.empty()) {
+            input = a;
+        } else {
+            return usageError("more than one input file");
+        }
+    }
+    if (input.empty())
+        return usageError("no input file");
+    if (output.empty()) {
+        const std::string ext = ".mcbs";
+        bool hasExt = input.size() > ext.size() && input.compare(input.size() - ext.size(), ext.size(), ext) == 0;
+        output = (hasExt ? input.substr(0, input.size() - ext.size()) : input) + ".mcb";
+    }
+
+    std::ifstream in(input, std::ios::binary);
+    if (!in) {
+        std::cerr << "mcb-as: cannot open '" << input << "'\n";
+        return 1;
+    }
+    std::string source((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+
+    std::vector<uint8_t> bytes;
+    try {
+        bytes = mcb::assemble(source, input);
+    } catch (const mcb::AsmError& e) {
+        std::cerr << e.what() << "\n";
+        return 1;
+    }
+
+    std::ofstream out(output, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.close();
+    if (!out) {
+        std::cerr << "mcb-as: cannot write '" << output << "'\n";
+        std::remove(output.c_str());
+        return 1;
+    }
+    return 0;
+}
