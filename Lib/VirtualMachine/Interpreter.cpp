@@ -4,7 +4,9 @@
 // (checked there; instructions with a fixed arity may stray into the guard
 // words around the stack before the check catches it, variable counts are
 // checked before use); pc is the address of the current opcode; the code is
-// followed by kCodePadding invalid opcodes, so operand reads never leave it.
+// surrounded by kCodePadding invalid opcodes, so operand reads never leave it
+// and a short jump out of the code meets an invalid opcode, which reports the
+// address. Long jumps, calls and returns check their target.
 // Every access to memory through an address goes through the space's checks.
 #include <cstring>
 #include <string>
@@ -103,42 +105,55 @@ inline Word truth(bool b)
 
 void VirtualMachine::run()
 {
-    const uint8_t* const code = code_.data();
+    const uint8_t* const code = codeBytes();
     int32_t* const s = stack_;
     VMSpace& mem = space_;
-    int32_t pc = this->pc;
+    const uint8_t* ip = code + this->pc;
+    const int64_t codeLength = codeEnd_;
+    int64_t budget = stepBudget_;
     int32_t top = this->top;
-    uint8_t op = 0;
 
 #define T s[top]
 #define U s[top - 1]
-#define OPERAND8() int32_t(int8_t(code[pc + 1]))
-#define OPERAND16() int32_t(s16At(code + pc + 1))
-#define OPERAND32() s32At(code + pc + 1)
-#define OPERAND32_AT(k) s32At(code + pc + 1 + (k))
+#define PC int32_t(ip - code)
+#define OPERAND8() int32_t(int8_t(ip[1]))
+#define OPERAND16() int32_t(s16At(ip + 1))
+#define OPERAND32() s32At(ip + 1)
+#define OPERAND32_AT(k) s32At(ip + 1 + (k))
 // Native calls and helpers see the interpreter's registers through members.
 #define SAVE()           \
     do {                 \
-        this->pc = pc;   \
-        this->top = top; \
+        this->pc = PC;       \
+        this->top = top;     \
+        stepBudget_ = budget; \
     } while (0)
 #define LOAD() top = this->top
 #define CHECK_SLOT(i) \
-    if ((i) < 0 || (i) >= kStackWords) [[unlikely]] raiseVmError(KErrVm, "Invalid stack slot " + std::to_string(i))
+    if (uint64_t(int64_t(i)) >= uint64_t(kStackWords)) [[unlikely]] badSlot(int64_t(i))
 #define NEED(n) \
     if ((n) > top + 1) [[unlikely]] { SAVE(); stackFault(top - (n)); }
+// A 16-bit branch; backward branches count against the step limit.
+#define JUMP_SHORT(offset)                                     \
+    do {                                                       \
+        int32_t o_ = (offset);                                 \
+        ip += 2 + o_;                                          \
+        if (o_ < 0 && --budget < 0) [[unlikely]] {             \
+            SAVE();                                            \
+            fatal("Step limit reached", PC);                   \
+        }                                                      \
+    } while (0)
 #define JUMP_TO(target)                                        \
     do {                                                       \
         int64_t t_ = (target);                                 \
-        if (t_ < 0 || t_ >= codeEnd_) [[unlikely]] {           \
+        if (uint64_t(t_) >= uint64_t(codeLength)) [[unlikely]] { \
             SAVE();                                            \
             badCodeAddress(int32_t(t_));                       \
         }                                                      \
-        if (--stepBudget_ < 0) [[unlikely]] {                  \
+        if (--budget < 0) [[unlikely]] {                       \
             SAVE();                                            \
-            fatal("Step limit reached", pc);                   \
+            fatal("Step limit reached", PC);                   \
         }                                                      \
-        pc = int32_t(t_);                                      \
+        ip = code + t_;                                        \
     } while (0)
 
 #if MCB_COMPUTED_GOTO
@@ -159,12 +174,12 @@ void VirtualMachine::run()
 #undef OP
         return static_cast<void* const*>(table);
     }(dense);
+    void* const* const L = labels;
 #define DISPATCH()                                               \
     do {                                                         \
         if (unsigned(top) >= unsigned(kStackWords)) [[unlikely]] \
             goto stack_fault;                                    \
-        op = code[pc];                                           \
-        goto* labels[op];                                        \
+        goto* L[*ip];                                            \
     } while (0)
 #define CASE(id) L_##id:
 #define DEFAULT L_INVALID:
@@ -175,7 +190,7 @@ void VirtualMachine::run()
 #endif
 #define NEXT(n)            \
     do {                   \
-        pc += 1 + (n);     \
+        ip += 1 + (n);     \
         DISPATCH();        \
     } while (0)
 
@@ -186,8 +201,7 @@ void VirtualMachine::run()
     dispatch:
         if (unsigned(top) >= unsigned(kStackWords)) [[unlikely]]
             goto stack_fault;
-        op = code[pc];
-        switch (op) {
+        switch (*ip) {
 #endif
 
         // --- Stack, slots and locals ---------------------------------
@@ -328,7 +342,7 @@ void VirtualMachine::run()
             int32_t i = top + 1 + OPERAND8();
             CHECK_SLOT(i);
             Word v = mem.loadWord(Addr(s[i]));
-            for (int k = OP_LDVIA; k < op; ++k)
+            for (int k = OP_LDVIA; k < *ip; ++k)
                 v = mem.loadWord(Addr(v));
             s[++top] = v;
             NEXT(1);
@@ -340,10 +354,10 @@ void VirtualMachine::run()
             int32_t i = top + 1 + OPERAND8();
             CHECK_SLOT(i);
             Word p = mem.loadWord(Addr(s[i]));
-            for (int k = OP_FLDVIA; k < op; ++k)
+            for (int k = OP_FLDVIA; k < *ip; ++k)
                 p = mem.loadWord(Addr(p));
             nullCheck(Addr(p));
-            s[++top] = Word(Addr(p) + 4u * uint32_t(int8_t(code[pc + 2])));
+            s[++top] = Word(Addr(p) + 4u * uint32_t(int8_t(ip[2])));
             NEXT(2);
         }
         CASE(STIND)
@@ -362,7 +376,7 @@ void VirtualMachine::run()
         CASE(CLRN_S)
         CASE(CLRN)
         {
-            int64_t n = op == OP_CLRN_S ? OPERAND8() : OPERAND32();
+            int64_t n = *ip == OP_CLRN_S ? OPERAND8() : OPERAND32();
             if (n < 0)
                 raiseVmError(KErrVm, "Invalid count " + std::to_string(n));
             if (n > 0) {
@@ -371,12 +385,12 @@ void VirtualMachine::run()
                 std::memset(mem.ptr(Addr(T), uint32_t(n * 4)), 0, size_t(n) * 4);
             }
             top -= 1;
-            NEXT(op == OP_CLRN_S ? 1 : 4);
+            NEXT(*ip == OP_CLRN_S ? 1 : 4);
         }
         CASE(COPYN_S)
         CASE(COPYN)
         {
-            int64_t n = op == OP_COPYN_S ? OPERAND8() : OPERAND32();
+            int64_t n = *ip == OP_COPYN_S ? OPERAND8() : OPERAND32();
             if (n < 0)
                 raiseVmError(KErrVm, "Invalid count " + std::to_string(n));
             if (n > 0) {
@@ -388,12 +402,12 @@ void VirtualMachine::run()
                     std::memcpy(to + k, from + k, 4);
             }
             top -= 1;
-            NEXT(op == OP_COPYN_S ? 1 : 4);
+            NEXT(*ip == OP_COPYN_S ? 1 : 4);
         }
         CASE(LOADN_S)
         CASE(LOADN)
         {
-            int64_t n = op == OP_LOADN_S ? OPERAND8() : OPERAND32();
+            int64_t n = *ip == OP_LOADN_S ? OPERAND8() : OPERAND32();
             if (n < 0)
                 raiseVmError(KErrVm, "Invalid count " + std::to_string(n));
             if (top + n > kStackWords) {
@@ -405,12 +419,12 @@ void VirtualMachine::run()
                 std::memmove(s + top, from, size_t(n) * 4);
             }
             top += int32_t(n) - 1;
-            NEXT(op == OP_LOADN_S ? 1 : 4);
+            NEXT(*ip == OP_LOADN_S ? 1 : 4);
         }
         CASE(STOREN_S)
         CASE(STOREN)
         {
-            int64_t n = op == OP_STOREN_S ? OPERAND8() : OPERAND32();
+            int64_t n = *ip == OP_STOREN_S ? OPERAND8() : OPERAND32();
             if (n < 0)
                 raiseVmError(KErrVm, "Invalid count " + std::to_string(n));
             NEED(n + 1);
@@ -419,7 +433,7 @@ void VirtualMachine::run()
                 std::memmove(to, s + top - n + 1, size_t(n) * 4);
             }
             top -= int32_t(n) + 1;
-            NEXT(op == OP_STOREN_S ? 1 : 4);
+            NEXT(*ip == OP_STOREN_S ? 1 : 4);
         }
         CASE(SETCLASS)
         {
@@ -529,19 +543,23 @@ void VirtualMachine::run()
         CASE(INC_I)
         CASE(DEC_I)
         {
-            Addr a = Addr(T);
-            int32_t v = mem.loadWord(a);
-            mem.storeWord(a, int32_t(uint32_t(v) + (op == OP_INC_I ? 1u : ~0u)));
+            uint8_t* p = mem.ptr(Addr(T), 4);
+            uint32_t v;
+            std::memcpy(&v, p, 4);
+            v += *ip == OP_INC_I ? 1u : ~0u;
+            std::memcpy(p, &v, 4);
             top -= 1;
             NEXT(0);
         }
 #define ASSIGN(id, expr)                  \
     CASE(id)                              \
     {                                     \
-        Addr p = Addr(U);                 \
-        int32_t a = mem.loadWord(p);      \
+        uint8_t* p = mem.ptr(Addr(U), 4); \
+        int32_t a;                        \
+        std::memcpy(&a, p, 4);            \
         int32_t b = T;                    \
-        mem.storeWord(p, (expr));         \
+        int32_t r = (expr);               \
+        std::memcpy(p, &r, 4);            \
         top -= 2;                         \
         NEXT(0);                          \
     }
@@ -563,7 +581,7 @@ void VirtualMachine::run()
         {
             Addr a = Addr(T);
             int32_t v = mem.loadByte(a);
-            mem.storeByte(a, v + (op == OP_INC_BI ? 1 : -1));
+            mem.storeByte(a, v + (*ip == OP_INC_BI ? 1 : -1));
             top -= 1;
             NEXT(0);
         }
@@ -596,7 +614,7 @@ void VirtualMachine::run()
             int32_t c = T;
             top -= 1;
             if (c == 0) {
-                JUMP_TO(int64_t(pc) + 2 + OPERAND16());
+                JUMP_SHORT(OPERAND16());
                 DISPATCH();
             }
             NEXT(2);
@@ -606,19 +624,19 @@ void VirtualMachine::run()
             int32_t c = T;
             top -= 1;
             if (c == 0) {
-                JUMP_TO(int64_t(pc) + 4 + OPERAND32());
+                JUMP_TO(int64_t(PC) + 4 + OPERAND32());
                 DISPATCH();
             }
             NEXT(4);
         }
         CASE(JMP_S)
         {
-            JUMP_TO(int64_t(pc) + 2 + OPERAND16());
+            JUMP_SHORT(OPERAND16());
             DISPATCH();
         }
         CASE(JMP)
         {
-            JUMP_TO(int64_t(pc) + 4 + OPERAND32());
+            JUMP_TO(int64_t(PC) + 4 + OPERAND32());
             DISPATCH();
         }
         CASE(CALL)
@@ -632,9 +650,14 @@ void VirtualMachine::run()
                     raiseVmError(KErrVm, "Invalid stack map " + std::to_string(map));
                 base = top - callerSlots_[size_t(map)];
             }
-            SAVE();
-            pushFrame(map, base);
-            s[top] = pc + 9;
+            if (frameCount_ >= kMaxFrames) [[unlikely]] {
+                SAVE();
+                stackFault(top);
+            }
+            frameGcInfo_[frameCount_] = map;
+            frameBase_[frameCount_] = base;
+            ++frameCount_;
+            s[top] = PC + 9;
             JUMP_TO(address);
             if (gcStress_) [[unlikely]] {
                 SAVE();
@@ -648,7 +671,7 @@ void VirtualMachine::run()
             int32_t key = T;
             if (m < 0 || m >= methods.count()) [[unlikely]] {
                 SAVE();
-                fatal("Invalid type in virtual method call", pc);
+                fatal("Invalid type in virtual method call", PC);
             }
             const ExportedMethod::MethodEntry* found = nullptr;
             for (const ExportedMethod::MethodEntry& e : methods[m].entries) {
@@ -659,9 +682,9 @@ void VirtualMachine::run()
             }
             if (!found) [[unlikely]] {
                 SAVE();
-                fatal("Invalid type in virtual method call", pc);
+                fatal("Invalid type in virtual method call", PC);
             }
-            T = pc + 5;
+            T = PC + 5;
             int32_t map = found->gcInfoIndex;
             int32_t base = top;
             if (map >= 0) {
@@ -697,8 +720,9 @@ void VirtualMachine::run()
             }
             top = int32_t(newTop);
             if (target < 0) {
-                pc = target;
-                goto leave;
+                SAVE();
+                this->pc = target;
+                return;
             }
             JUMP_TO(target);
             DISPATCH();
@@ -710,7 +734,7 @@ void VirtualMachine::run()
             Handler& h = handlers_[++handlerCount_];
             h.classIndex = OPERAND32_AT(0);
             h.savedTop = top;
-            h.handlerPc = int32_t(int64_t(pc) + 8 + OPERAND32_AT(4));
+            h.handlerPc = int32_t(int64_t(PC) + 8 + OPERAND32_AT(4));
             h.savedFrames = frameCount_;
             NEXT(8);
         }
@@ -760,25 +784,25 @@ void VirtualMachine::run()
             int gcInfo = -1;
             int address = handle < 0 ? -1 : methodAddress(handleTable[handle].methodIndex, -1, &gcInfo);
             if (address < 0)
-                fatal("'vmprintthrowableandexit<throwable>' not found", pc);
+                fatal("'vmprintthrowableandexit<throwable>' not found", PC);
             const MethodHandle& hh = handleTable[handle];
             Word w = wrap((hh.argumentLevels.count() > 0 ? hh.argumentLevels[0] : 0) - 1, v, GC_CODE_REFERENCE);
             if (top + 2 >= kStackWords)
                 stackFault(top + 2);
             s[++top] = w;
-            s[++top] = pc + 1;
+            s[++top] = PC + 1;
             int32_t base = top;
             if (gcInfo >= 0)
                 base = gcInfo < int32_t(callerSlots_.size()) ? top - callerSlots_[size_t(gcInfo)] : top;
             this->top = top;
             pushFrame(gcInfo, base);
-            pc = address;
+            ip = code + address;
             DISPATCH();
         }
         CASE(NATIVE)
         {
             SAVE();
-            callNative(OPERAND8(), int8_t(code[pc + 2]));
+            callNative(OPERAND8(), int8_t(ip[2]));
             LOAD();
             if (gcStress_) [[unlikely]] {
                 SAVE();
@@ -791,7 +815,7 @@ void VirtualMachine::run()
             SAVE();
             if (!host_)
                 raiseVmError(KErrVm, "Dll not supported");
-            top = host_->callExtension(code[pc + 1], code[pc + 2], top, stackAddress_);
+            top = host_->callExtension(ip[1], ip[2], top, stackAddress_);
             NEXT(2);
         }
 
@@ -800,30 +824,30 @@ void VirtualMachine::run()
         CASE(NEWAT)
         CASE(NEWAT_KEEP)
         {
-            int32_t gc = code[pc + 1];
+            int32_t gc = ip[1];
             int64_t n = OPERAND32_AT(1);
             if (gc < 1 || gc > 17 || gc == GC_CODE_VECTOR) [[unlikely]] {
                 SAVE();
-                fatal("Invalid mem alloc gc code", pc);
+                fatal("Invalid mem alloc gc code", PC);
             }
             if (n < 0 || n > VMHeap::kMaxBlock / 4)
                 raiseVmError(KErrVm, "Out of memory");
             SAVE();
             Addr block = heap_->alloc(uint32_t(n * 4), 0, gc);
-            if (op == OP_NEW) {
+            if (*ip == OP_NEW) {
                 s[++top] = Word(block);
                 NEXT(5);
             }
-            Word w = wrap(int8_t(code[pc + 6]), Word(block), GC_CODE_REFERENCE);
+            Word w = wrap(int8_t(ip[6]), Word(block), GC_CODE_REFERENCE);
             mem.storeWord(Addr(T), w);
-            if (op == OP_NEWAT)
+            if (*ip == OP_NEWAT)
                 top -= 1;
             NEXT(6);
         }
         CASE(MKBLOCK_S)
         CASE(MKBLOCK)
         {
-            int64_t n = op == OP_MKBLOCK_S ? OPERAND8() : OPERAND32();
+            int64_t n = *ip == OP_MKBLOCK_S ? OPERAND8() : OPERAND32();
             if (n < 0)
                 raiseVmError(KErrVm, "Invalid count " + std::to_string(n));
             NEED(n);
@@ -833,7 +857,7 @@ void VirtualMachine::run()
                 std::memcpy(mem.raw(block), s + top - n + 1, size_t(n) * 4);
             top -= int32_t(n);
             s[++top] = Word(block);
-            NEXT(op == OP_MKBLOCK_S ? 1 : 4);
+            NEXT(*ip == OP_MKBLOCK_S ? 1 : 4);
         }
         CASE(NEWCELL)
         {
@@ -870,7 +894,7 @@ void VirtualMachine::run()
             int32_t size = OPERAND8();
             if (size != 1 && size != 4 && size != 8 && size != 12 && size != 16) [[unlikely]] {
                 SAVE();
-                fatal("Internal error: invalid vector element size " + std::to_string(size), pc);
+                fatal("Internal error: invalid vector element size " + std::to_string(size), PC);
             }
             Addr holder = nullCheck(Addr(T));
             mem.check(holder, 8);
@@ -903,7 +927,9 @@ void VirtualMachine::run()
         DEFAULT
         {
             SAVE();
-            fatal("Internal error: invalid opcode " + std::to_string(int(int8_t(op))), pc);
+            if (ip < code || ip >= code + codeLength)
+                badCodeAddress(PC);
+            fatal("Internal error: invalid opcode " + std::to_string(int(int8_t(*ip))), PC);
         }
 #if !MCB_COMPUTED_GOTO
         }
@@ -911,8 +937,6 @@ void VirtualMachine::run()
     stack_fault:
         SAVE();
         stackFault(top);
-    leave:
-        SAVE();
     } catch (...) {
         SAVE();
         throw;

@@ -79,6 +79,7 @@ Addr VMSpace::allocRegion(uint64_t bytes, uint32_t align)
         raiseVmError(KErrVm, "Out of memory");
     commitTo(newEnd);
     end_ = Addr(newEnd);
+    limit_ = end_ - kFirst;
     return Addr(start);
 }
 

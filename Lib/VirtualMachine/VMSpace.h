@@ -44,7 +44,8 @@ public:
     // True when [a, a + n) lies in committed memory.
     bool contains(Addr a, uint32_t n) const
     {
-        return a >= kFirst && uint64_t(a) + n <= end_;
+        // Addresses below kFirst wrap to above the limit.
+        return uint64_t(uint32_t(a - kFirst)) + n <= limit_;
     }
 
     // Raises code 1 "NULL pointer" for 0 and code 10 "Invalid address <a>"
@@ -121,6 +122,7 @@ private:
     uint8_t* base_ = nullptr;
     uint64_t reserved_ = 0;
     Addr end_ = kFirst;          // end of committed, handed-out memory
+    uint64_t limit_ = 0;         // end_ - kFirst
     uint64_t committedEnd_ = kFirst;  // end of pages made accessible
 
     // Buffer arena: size classes of 16 << k bytes carved from chunks, larger

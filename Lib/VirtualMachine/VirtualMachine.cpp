@@ -75,12 +75,14 @@ VirtualMachine* VirtualMachine::current()
 
 void VirtualMachine::resetCode()
 {
-    code_.resize(size_t(codeEnd_));
+    code_.resize(size_t(kCodePadding + codeEnd_), 0xFF);
 }
 
 void VirtualMachine::padCode()
 {
-    code_.resize(size_t(codeEnd_) + kCodePadding, 0xFF);
+    if (code_.size() < size_t(kCodePadding))
+        code_.assign(size_t(kCodePadding), 0xFF);
+    code_.resize(size_t(kCodePadding + codeEnd_ + kCodePadding), 0xFF);
 }
 
 // ---------------------------------------------------------------------------
@@ -220,6 +222,11 @@ void VirtualMachine::unknownNativeFunction(const char* label)
 void VirtualMachine::stackFault(int index)
 {
     fatal(index < 0 ? "Stack underflow" : "Stack overflow", pc);
+}
+
+void VirtualMachine::badSlot(int64_t index)
+{
+    raiseVmError(KErrVm, "Invalid stack slot " + std::to_string(index));
 }
 
 void VirtualMachine::badCodeAddress(int address)

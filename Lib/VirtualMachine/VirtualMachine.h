@@ -43,7 +43,8 @@ public:
     static constexpr int kHandlers = 128;        // records 1..127 are used
     static constexpr int kMaxFrames = 16384;
     static constexpr uint32_t kMinPoolSize = 64000;
-    static constexpr int kCodePadding = 16;      // invalid opcodes after the code
+    // Invalid opcodes (0xFF) around the code: a short jump cannot leave them.
+    static constexpr int kCodePadding = 32768 + 16;
 
     struct BytecodeStruct {
         CAppsString name;
@@ -204,7 +205,7 @@ public:
     Vec<OString> stringPool;
     Vec<MethodHandle> handleTable;
     int codeLength() const { return codeEnd_; }
-    const uint8_t* codeBytes() const { return code_.data(); }
+    const uint8_t* codeBytes() const { return code_.data() + kCodePadding; }
     int runningHandle() const { return runningHandle_; }
     int handlerCount() const { return handlerCount_; }
     int frameCount() const { return frameCount_; }
@@ -262,6 +263,7 @@ private:
     void pushFrame(int gcInfo, int base);
     void dropStaleFrames();
     [[noreturn]] void badCodeAddress(int address);
+    [[noreturn]] void badSlot(int64_t index);
     int methodAddress(int methodIndex, int key, int* gcInfo) const;
     void scanQueuedRoots(VMHeap& heap);
     void scanGlobals(VMHeap& heap);

@@ -1,0 +1,52 @@
+// Runs one application without a window: assembles a .mcbs (or reads a
+// .mcb), starts it on a host that prints log lines to standard output, and
+// prints the run time to standard error. Used by the speed comparisons.
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+#include "Assembler.h"
+#include "IO/CAppsFileReader.h"
+#include "HeadlessHost.h"
+#include "VirtualMachine.h"
+
+int main(int argc, char** argv)
+{
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: vmrun program.mcbs|index.mcb\n");
+        return 2;
+    }
+    std::string path = argv[1];
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    std::string text = ss.str();
+    std::vector<uint8_t> bytes;
+    if (path.size() > 5 && path.substr(path.size() - 5) == ".mcbs") {
+        try {
+            bytes = mcb::assemble(text, path);
+        } catch (const mcb::AsmError& e) {
+            std::fprintf(stderr, "%s\n", e.what());
+            return 2;
+        }
+    } else {
+        bytes.assign(text.begin(), text.end());
+    }
+    vm::HeadlessHost host;
+    vm::VirtualMachine machine;
+    CAppsFileReader reader(bytes.data(), TUint32(bytes.size()));
+    auto t0 = std::chrono::steady_clock::now();
+    int status = 0;
+    try {
+        machine.start(reader, CAppsString("index.mcb"), &host);
+    } catch (const vm::TerminationSignal& t) {
+        status = t.kind == vm::TerminationSignal::Fatal ? 3 : 2;
+    } catch (const vm::ErrorHandlingException&) {
+        std::fprintf(stderr, "FATAL: %s\n", vm::toLatin1(vm::pendingError().text).c_str());
+        status = 1;
+    }
+    auto t1 = std::chrono::steady_clock::now();
+    std::fprintf(stderr, "time %.3f s\n", std::chrono::duration<double>(t1 - t0).count());
+    return status;
+}
