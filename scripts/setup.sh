@@ -13,7 +13,7 @@ PACKAGES=(
   xvfb xauth xdotool x11-apps x11-utils imagemagick
   dbus-daemon dbus-bin
   pulseaudio pulseaudio-utils
-  lua5.4
+  lua5.4 time
 )
 
 missing=()

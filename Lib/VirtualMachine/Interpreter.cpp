@@ -111,7 +111,7 @@ void VirtualMachine::run()
     const uint8_t* ip = code + this->pc;
     const int64_t codeLength = codeEnd_;
     int64_t budget = stepBudget_;
-    int32_t top = this->top;
+    intptr_t top = this->top;  // 64-bit: indexes without sign extension
 
 #define T s[top]
 #define U s[top - 1]
@@ -124,14 +124,14 @@ void VirtualMachine::run()
 #define SAVE()           \
     do {                 \
         this->pc = PC;       \
-        this->top = top;     \
+        this->top = int32_t(top); \
         stepBudget_ = budget; \
     } while (0)
 #define LOAD() top = this->top
 #define CHECK_SLOT(i) \
     if (uint64_t(int64_t(i)) >= uint64_t(kStackWords)) [[unlikely]] badSlot(int64_t(i))
 #define NEED(n) \
-    if ((n) > top + 1) [[unlikely]] { SAVE(); stackFault(top - (n)); }
+    if ((n) > top + 1) [[unlikely]] { SAVE(); stackFault(int32_t(std::max<int64_t>(top - (n), INT32_MIN))); }
 // A 16-bit branch; backward branches count against the step limit.
 #define JUMP_SHORT(offset)                                     \
     do {                                                       \
@@ -177,7 +177,7 @@ void VirtualMachine::run()
     void* const* const L = labels;
 #define DISPATCH()                                               \
     do {                                                         \
-        if (unsigned(top) >= unsigned(kStackWords)) [[unlikely]] \
+        if (uint64_t(top) >= uint64_t(kStackWords)) [[unlikely]] \
             goto stack_fault;                                    \
         goto* L[*ip];                                            \
     } while (0)
@@ -199,7 +199,7 @@ void VirtualMachine::run()
         DISPATCH();
 #else
     dispatch:
-        if (unsigned(top) >= unsigned(kStackWords)) [[unlikely]]
+        if (uint64_t(top) >= uint64_t(kStackWords)) [[unlikely]]
             goto stack_fault;
         switch (*ip) {
 #endif
@@ -208,7 +208,7 @@ void VirtualMachine::run()
         CASE(NOP) NEXT(0);
         CASE(LDSLOT_S)
         {
-            int32_t i = top + 1 + OPERAND8();
+            intptr_t i = top + 1 + OPERAND8();
             CHECK_SLOT(i);
             int32_t v = s[i];
             s[++top] = v;
@@ -224,7 +224,7 @@ void VirtualMachine::run()
         }
         CASE(LDADDR_S)
         {
-            int32_t i = top + 1 + OPERAND8();
+            intptr_t i = top + 1 + OPERAND8();
             CHECK_SLOT(i);
             s[top + 1] = Word(slotAddress(i));
             ++top;
@@ -339,7 +339,7 @@ void VirtualMachine::run()
         CASE(LDVIA2)
         CASE(LDVIA3)
         {
-            int32_t i = top + 1 + OPERAND8();
+            intptr_t i = top + 1 + OPERAND8();
             CHECK_SLOT(i);
             Word v = mem.loadWord(Addr(s[i]));
             for (int k = OP_LDVIA; k < *ip; ++k)
@@ -351,7 +351,7 @@ void VirtualMachine::run()
         CASE(FLDVIA2)
         CASE(FLDVIA3)
         {
-            int32_t i = top + 1 + OPERAND8();
+            intptr_t i = top + 1 + OPERAND8();
             CHECK_SLOT(i);
             Word p = mem.loadWord(Addr(s[i]));
             for (int k = OP_FLDVIA; k < *ip; ++k)

@@ -133,6 +133,12 @@ int32_t getInt32(const uint8_t* p)
     return int32_t(uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24);
 }
 
+// Relocation bases are added with 32-bit wrap-around, as words are.
+int32_t relocate(int32_t value, int32_t base)
+{
+    return int32_t(uint32_t(value) + uint32_t(base));
+}
+
 }  // namespace
 
 bool VirtualMachine::loadModule(CAppsFileReader& reader, const CAppsString& name, int& moduleIndex)
@@ -156,7 +162,7 @@ bool VirtualMachine::loadModule(CAppsFileReader& reader, const CAppsString& name
         }
 
         // Relocation bases.
-        const int classBase = highestClassIndex + 1;
+        const int classBase = relocate(highestClassIndex, 1);
         const int gcBase = gcInfos.count();
         const int codeBase = codeEnd_;
         const int stringBase = stringPool.count();
@@ -186,7 +192,7 @@ bool VirtualMachine::loadModule(CAppsFileReader& reader, const CAppsString& name
             method.name = in.name();
             int address = in.coded(w.codeAddress);
             int gcInfo = in.coded(w.gcInfoIndex);
-            method.entries.append({-1, address + codeBase, gcInfo + gcBase});
+            method.entries.append({-1, relocate(address, codeBase), relocate(gcInfo, gcBase)});
             methods.append(method);
         }
 
@@ -213,9 +219,9 @@ bool VirtualMachine::loadModule(CAppsFileReader& reader, const CAppsString& name
                 int64_t(implCount) * (w.classIndex + w.codeAddress + w.gcInfoIndex) > in.remaining())
                 ModuleReader::fail();
             for (int32_t k = 0; k < implCount; ++k) {
-                int classKey = in.coded(w.classIndex) + classBase;
-                int address = in.coded(w.codeAddress) + codeBase;
-                int gcInfo = in.coded(w.gcInfoIndex) + gcBase;
+                int classKey = relocate(in.coded(w.classIndex), classBase);
+                int address = relocate(in.coded(w.codeAddress), codeBase);
+                int gcInfo = relocate(in.coded(w.gcInfoIndex), gcBase);
                 methods[found].entries.append({classKey, address, gcInfo});
                 highestClassIndex = std::max(highestClassIndex, classKey);
             }
@@ -253,7 +259,7 @@ bool VirtualMachine::loadModule(CAppsFileReader& reader, const CAppsString& name
             while (classParents.count() <= c)
                 classParents.append(-2);
             int32_t hasSuper = in.coded(w.superFlag);
-            classParents[c] = hasSuper != 0 ? in.coded(w.classIndex) + classBase : -1;
+            classParents[c] = hasSuper != 0 ? relocate(in.coded(w.classIndex), classBase) : -1;
             int32_t skipCount = in.coded(w.skipCount);
             if (skipCount < 0 || int64_t(skipCount) * w.classIndex > in.remaining())
                 ModuleReader::fail();
@@ -299,10 +305,10 @@ bool VirtualMachine::loadModule(CAppsFileReader& reader, const CAppsString& name
             uint8_t* operand = out.data() + at;
             switch (op) {
             case OP_CALL: {
-                putInt32(operand, getInt32(operand) + codeBase);
+                putInt32(operand, relocate(getInt32(operand), codeBase));
                 int32_t map = getInt32(operand + 4);
                 if (map >= 0)
-                    putInt32(operand + 4, map + gcBase);
+                    putInt32(operand + 4, relocate(map, gcBase));
                 break;
             }
             case OP_VCALL: {
@@ -313,10 +319,10 @@ bool VirtualMachine::loadModule(CAppsFileReader& reader, const CAppsString& name
                 break;
             }
             case OP_LDSTR:
-                putInt32(operand, getInt32(operand) + stringBase);
+                putInt32(operand, relocate(getInt32(operand), stringBase));
                 break;
             case OP_SETCLASS: {
-                int32_t c = getInt32(operand) + classBase;
+                int32_t c = relocate(getInt32(operand), classBase);
                 putInt32(operand, c);
                 highestClassIndex = std::max(highestClassIndex, c);
                 break;
@@ -324,8 +330,8 @@ bool VirtualMachine::loadModule(CAppsFileReader& reader, const CAppsString& name
             case OP_TRY: {
                 int32_t c = getInt32(operand);
                 if (c >= 0)
-                    putInt32(operand, c + classBase);
-                putInt32(operand + 4, getInt32(operand + 4) + codeBase);
+                    putInt32(operand, relocate(c, classBase));
+                putInt32(operand + 4, relocate(getInt32(operand + 4), codeBase));
                 break;
             }
             default:

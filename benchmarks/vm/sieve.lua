@@ -1,3 +1,4 @@
+local start = os.clock()
 local n = 10000000
 local composite = {}
 for i = 1, n do composite[i] = false end
@@ -8,4 +9,5 @@ for i = 2, n do
     for j = i * i, n, i do composite[j] = true end
   end
 end
+io.stderr:write(string.format("time %.3f s\n", os.clock() - start))
 print(count)
