@@ -15,13 +15,6 @@ constexpr uint32_t kGranuleShift = 16;
 constexpr uint32_t kGranule = 1u << kGranuleShift;
 }  // namespace
 
-int log2Ceil(uint32_t s)
-{
-    if (s <= 1)
-        return 0;
-    return 32 - __builtin_clz(s - 1);
-}
-
 VMHeap::VMHeap(VMSpace& space, uint32_t minPoolSize, InterfaceForCallingGc* gcInterface,
                const Vec<Vec<int> >& classReferenceFields, const Vec<Vec<int> >& classArrayFields,
                const Vec<Vec<char> >& classArrayFieldFlags)
@@ -70,6 +63,7 @@ VMHeap::Pool& VMHeap::addPool(uint32_t payload)
     size_t words = size_t(length / 4);
     pool.starts.assign(words / 64 + 1, 0);
     pool.marks.assign(words / 64 + 1, 0);
+    pool.cells.assign(words / 64 + 1, 0);
 
     // Leading sentinel: header and trailer, payload 0.
     HeapHeader* lead = header(start);
@@ -95,24 +89,13 @@ VMHeap::Pool& VMHeap::addPool(uint32_t payload)
     return pools_.back();
 }
 
-const VMHeap::Pool* VMHeap::poolOf(Addr a) const
-{
-    int32_t owner = granuleOwner_[a >> kGranuleShift];
-    if (owner == 0)
-        return nullptr;
-    const Pool& pool = pools_[owner - 1];
-    if (a < pool.start || a - pool.start >= pool.length)
-        return nullptr;
-    return &pool;
-}
-
-bool VMHeap::isBlockStart(const Pool& pool, Addr h) const
+MCB_HOT_INLINE bool VMHeap::isBlockStart(const Pool& pool, Addr h) const
 {
     uint32_t off = h - pool.start;
     return (off & 3) == 0 && off < pool.length && bit(pool.starts, off >> 2);
 }
 
-Addr VMHeap::nextBlock(const Pool& pool, Addr h) const
+MCB_HOT_INLINE Addr VMHeap::nextBlock(const Pool& pool, Addr h) const
 {
     // The trailing sentinel's bit is always set, so the scan ends inside the pool.
     uint32_t index = ((h - pool.start) >> 2) + 1;
@@ -135,42 +118,58 @@ Addr VMHeap::previousBlock(const Pool& pool, Addr h) const
     return pool.start + Addr((w * 64 + size_t(63 - __builtin_clzll(bits))) * 4);
 }
 
-void VMHeap::writeBlock(Addr h, uint32_t size)
+MCB_HOT_INLINE uint32_t VMHeap::sizeOf(const Pool& pool, Addr h) const
+{
+    return nextBlock(pool, h) - h - kOverhead;
+}
+
+MCB_HOT_INLINE void VMHeap::writeBlock(Addr h, uint32_t size)
 {
     header(h)->size = int32_t(size);
     space_.setRawWord(h + kHeaderSize + size, int32_t(size + kOverhead));
 }
 
-bool VMHeap::isFree(Addr h) const
-{
-    uint32_t link = header(h)->freeLink;
-    if (link == 0 || link > nodes_.size())
-        return false;
-    const Node& node = nodes_[link - 1];
-    return node.list >= 0 && node.block == h;
-}
-
 // ---------------------------------------------------------------------------
 // Free lists
 
-int32_t VMHeap::takeNode()
+MCB_HOT_INLINE int32_t VMHeap::takeNode()
 {
     if (!freeNodes_.empty()) {
         int32_t i = freeNodes_.back();
         freeNodes_.pop_back();
         return i;
     }
-    nodes_.push_back(Node{0, 0, -1, -1, -1});
+    nodes_.push_back(Node{0, 0, -1, -1});
     return int32_t(nodes_.size() - 1);
 }
 
-void VMHeap::addEntryToFreeEntries(Addr h, uint32_t size)
+// Lists are first in, first out: entries join at the tail and allocation
+// takes from the front. A node that leaves a list and an entry that joins
+// one in the same step reuse the node (the order is the same as erasing and
+// appending).
+MCB_HOT_INLINE void VMHeap::unlinkNode(int32_t i)
+{
+    Node& node = nodes_[size_t(i)];
+    int k = log2Ceil(node.size);
+    ListHead& list = lists_[k];
+    if (node.prev >= 0)
+        nodes_[size_t(node.prev)].next = node.next;
+    else
+        list.first = node.next;
+    if (node.next >= 0)
+        nodes_[size_t(node.next)].prev = node.prev;
+    else
+        list.last = node.prev;
+    if (--list.count == 0)
+        nonEmptyLists_ &= ~(1u << k);
+}
+
+MCB_HOT_INLINE void VMHeap::appendNode(int32_t i, Addr h, uint32_t size)
 {
     int k = log2Ceil(size);
     KELVAR_ASSERT(k < kFreeLists);
-    int32_t i = takeNode();
     ListHead& list = lists_[k];
-    nodes_[size_t(i)] = Node{h, size, list.last, -1, k};
+    nodes_[size_t(i)] = Node{h, size, list.last, -1};
     if (list.last >= 0)
         nodes_[size_t(list.last)].next = i;
     else
@@ -181,31 +180,39 @@ void VMHeap::addEntryToFreeEntries(Addr h, uint32_t size)
     header(h)->freeLink = uint32_t(i + 1);
 }
 
-void VMHeap::eraseFromFreeEntries(Addr h)
+MCB_HOT_INLINE void VMHeap::addEntryToFreeEntries(Addr h, uint32_t size)
 {
-    eraseNode(int32_t(header(h)->freeLink) - 1);
+    appendNode(takeNode(), h, size);
 }
 
-void VMHeap::eraseNode(int32_t i)
+MCB_HOT_INLINE void VMHeap::eraseNode(int32_t i)
+{
+    unlinkNode(i);
+    Node& node = nodes_[size_t(i)];
+    header(node.block)->freeLink = 0;
+    node.block = 0;
+    freeNodes_.push_back(i);
+}
+
+// Node i leaves its list; the free block h of size joins the tail of its own.
+MCB_HOT_INLINE void VMHeap::replaceNode(int32_t i, Addr h, uint32_t size)
 {
     Node& node = nodes_[size_t(i)];
-    Addr h = node.block;
-    ListHead& list = lists_[node.list];
-    if (node.prev >= 0)
-        nodes_[size_t(node.prev)].next = node.next;
-    else
-        list.first = node.next;
-    if (node.next >= 0)
-        nodes_[size_t(node.next)].prev = node.prev;
-    else
-        list.last = node.prev;
-    if (--list.count == 0) {
-        list.first = list.last = -1;
-        nonEmptyLists_ &= ~(1u << node.list);
+    header(node.block)->freeLink = 0;
+    int k = log2Ceil(size);
+    if (log2Ceil(node.size) == k && lists_[k].last == i) {
+        node.block = h;
+        node.size = size;
+        header(h)->freeLink = uint32_t(i + 1);
+        return;
     }
-    node.list = -1;
-    freeNodes_.push_back(i);
-    header(h)->freeLink = 0;
+    unlinkNode(i);
+    appendNode(i, h, size);
+}
+
+MCB_HOT_INLINE void VMHeap::eraseFromFreeEntries(Addr h)
+{
+    eraseNode(int32_t(header(h)->freeLink) - 1);
 }
 
 std::vector<std::pair<Addr, uint32_t> > VMHeap::freeList(int k) const
@@ -255,7 +262,6 @@ Addr VMHeap::createHeapEntry(uint32_t size, int isGcObject, int gcCode)
     if (found >= 0) {
         h = nodes_[size_t(found)].block;
         available = nodes_[size_t(found)].size;
-        eraseNode(found);
     } else {
         Pool& pool = addPool(std::max(minPoolSize_, size));
         h = pool.start + kOverhead;
@@ -270,8 +276,13 @@ Addr VMHeap::createHeapEntry(uint32_t size, int isGcObject, int gcCode)
         setBit(pool->starts, (rest - pool->start) >> 2);
         *header(rest) = HeapHeader{0, 0, 0, 0, GC_CODE_FREE, 0};
         writeBlock(rest, restSize);
-        addEntryToFreeEntries(rest, restSize);
+        if (found >= 0)
+            replaceNode(found, rest, restSize);
+        else
+            addEntryToFreeEntries(rest, restSize);
         available = size;
+    } else if (found >= 0) {
+        eraseNode(found);
     }
     writeBlock(h, available);
     HeapHeader* he = header(h);
@@ -310,8 +321,12 @@ std::pair<Addr, Addr> VMHeap::allocPair(uint32_t sizeA, int isGcObjectA, int gcC
     return {h + kHeaderSize, second + kHeaderSize};
 }
 
-void VMHeap::releaseObjectOf(Addr cell)
+void VMHeap::releaseObjectOf(Pool& pool, Addr cell)
 {
+    uint32_t index = (cell - pool.start) >> 2;
+    if (!bit(pool.cells, index))
+        return;
+    clearBit(pool.cells, index);
     uint32_t handle = uint32_t(space_.rawWord(cell)) - 1;
     if (handle < objects_.size() && objects_[handle].owner == cell && objects_[handle].object) {
         HostObject* object = objects_[handle].object;
@@ -332,9 +347,12 @@ Addr VMHeap::freeEntry(Addr h)
     uint32_t size = sizeOf(*pool, h);
     // A block owns host objects through handles in its first two words
     // (objects in word 0, a stream holder's stream in word 1).
-    if (size >= 8)
-        releaseObjectOf(payload + 4);
-    releaseObjectOf(payload);
+    uint32_t cell = (payload - pool->start) >> 2;
+    if (bit(pool->cells, cell) || (size >= 8 && bit(pool->cells, cell + 1))) [[unlikely]] {
+        if (size >= 8)
+            releaseObjectOf(*pool, payload + 4);
+        releaseObjectOf(*pool, payload);
+    }
 
     HeapHeader* he = header(h);
     he->gcCode = GC_CODE_FREE;
@@ -342,22 +360,23 @@ Addr VMHeap::freeEntry(Addr h)
     he->isGcObject = 0;
     clearBit(pool->marks, (h - pool->start) >> 2);
 
+    // Both neighbours leave their lists (following one first), then the
+    // merged block joins the tail of its list; their nodes are reused.
+    int32_t nextNode = -1, previousNode = -1;
     Addr next = h + kOverhead + size;
     if (next != pool->trailing() && isFree(next)) {
-        size += nodes_[header(next)->freeLink - 1].size + kOverhead;
-        eraseFromFreeEntries(next);
+        nextNode = int32_t(header(next)->freeLink) - 1;
+        size += nodes_[size_t(nextNode)].size + kOverhead;
         clearBit(pool->starts, (next - pool->start) >> 2);
     }
 
     // The trailer before h names the previous block; trust it only when it
-    // leads to a free block whose host-side extent ends exactly at h.
+    // leads to a free block (host truth) whose extent ends exactly at h.
     Addr previous = 0;
     uint32_t length = uint32_t(space_.rawWord(h - 4));
-    if (length >= kOverhead && length <= h - pool->start && (length & 3) == 0 &&
-        isBlockStart(*pool, h - length)) {
+    if (length >= kOverhead && length <= h - pool->start - kOverhead && (length & 3) == 0) {
         Addr candidate = h - length;
-        if (candidate != pool->start && isFree(candidate) &&
-            nodes_[header(candidate)->freeLink - 1].size + kOverhead == length)
+        if (isFree(candidate) && nodes_[header(candidate)->freeLink - 1].size + kOverhead == length)
             previous = candidate;
     } else {
         Addr candidate = previousBlock(*pool, h);
@@ -365,8 +384,8 @@ Addr VMHeap::freeEntry(Addr h)
             previous = candidate;
     }
     if (previous) {
-        size += nodes_[header(previous)->freeLink - 1].size + kOverhead;
-        eraseFromFreeEntries(previous);
+        previousNode = int32_t(header(previous)->freeLink) - 1;
+        size += nodes_[size_t(previousNode)].size + kOverhead;
         clearBit(pool->starts, (h - pool->start) >> 2);
         h = previous;
         he = header(h);
@@ -375,7 +394,15 @@ Addr VMHeap::freeEntry(Addr h)
         he->marked = 0;
     }
     writeBlock(h, size);
-    addEntryToFreeEntries(h, size);
+    if (previousNode >= 0) {
+        if (nextNode >= 0)
+            eraseNode(nextNode);
+        replaceNode(previousNode, h, size);
+    } else if (nextNode >= 0) {
+        replaceNode(nextNode, h, size);
+    } else {
+        addEntryToFreeEntries(h, size);
+    }
     return h;
 }
 
@@ -412,7 +439,9 @@ int VMHeap::gcCodeOf(Addr payload) const
 
 void VMHeap::attach(Addr cell, HostObject* object)
 {
-    space_.check(cell, 4);
+    Pool* pool = poolOf(cell);
+    if (!pool)
+        raiseVmError(KErrVm, "Invalid object cell " + std::to_string(cell));
     uint32_t handle;
     if (!freeObjects_.empty()) {
         handle = freeObjects_.back();
@@ -423,6 +452,7 @@ void VMHeap::attach(Addr cell, HostObject* object)
         objects_.push_back(ObjectSlot{object, cell});
     }
     space_.setRawWord(cell, int32_t(handle + 1));
+    setBit(pool->cells, (cell - pool->start) >> 2);
 }
 
 HostObject* VMHeap::objectAt(Addr cell) const
@@ -436,7 +466,7 @@ HostObject* VMHeap::objectAt(Addr cell) const
 void VMHeap::detach(Addr cell)
 {
     if (objectAt(cell))
-        releaseObjectOf(cell);
+        releaseObjectOf(*poolOf(cell), cell);
 }
 
 // ---------------------------------------------------------------------------

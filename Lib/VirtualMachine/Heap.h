@@ -18,6 +18,8 @@
 // corrupted header yields wrong values or a VM error, never a host fault.
 #pragma once
 
+#define MCB_HOT_INLINE inline __attribute__((always_inline))
+
 #include <functional>
 #include <utility>
 #include <vector>
@@ -48,7 +50,11 @@ struct HeapHeader {
 };
 static_assert(sizeof(HeapHeader) == 24);
 
-int log2Ceil(uint32_t s);
+// Number of doublings from 1 that reach or pass s (0 for 0 and 1).
+inline int log2Ceil(uint32_t s)
+{
+    return s <= 1 ? 0 : 32 - __builtin_clz(s - 1);
+}
 
 class VMHeap {
 public:
@@ -167,13 +173,15 @@ private:
         uint32_t length;
         std::vector<uint64_t> starts;  // bit per word: a header starts here
         std::vector<uint64_t> marks;   // bit per word: the block there is marked
+        std::vector<uint64_t> cells;   // bit per word: the word holds an object handle
         Addr trailing() const { return start + length - kHeaderSize; }
     };
+    // A free-list entry; block 0 when the node is not in use (no block
+    // lives at address 0). Its list is log2Ceil(size).
     struct Node {
         Addr block;
         uint32_t size;
         int32_t prev, next;
-        int32_t list;  // -1 when the node is not in use
     };
     struct ListHead {
         int32_t first = -1, last = -1;
@@ -185,7 +193,16 @@ private:
     };
 
     HeapHeader* header(Addr h) const { return space_.raw<HeapHeader>(h); }
-    const Pool* poolOf(Addr a) const;
+    const Pool* poolOf(Addr a) const
+    {
+        int32_t owner = granuleOwner_[a >> 16];
+        if (owner == 0)
+            return nullptr;
+        const Pool& pool = pools_[size_t(owner - 1)];
+        if (a < pool.start || a - pool.start >= pool.length)
+            return nullptr;
+        return &pool;
+    }
     Pool* poolOf(Addr a) { return const_cast<Pool*>(static_cast<const VMHeap*>(this)->poolOf(a)); }
     static bool bit(const std::vector<uint64_t>& bits, uint32_t index)
     {
@@ -193,19 +210,28 @@ private:
     }
     static void setBit(std::vector<uint64_t>& bits, uint32_t index) { bits[index >> 6] |= uint64_t(1) << (index & 63); }
     static void clearBit(std::vector<uint64_t>& bits, uint32_t index) { bits[index >> 6] &= ~(uint64_t(1) << (index & 63)); }
-    bool isBlockStart(const Pool& pool, Addr h) const;
-    Addr nextBlock(const Pool& pool, Addr h) const;
+    MCB_HOT_INLINE bool isBlockStart(const Pool& pool, Addr h) const;
+    MCB_HOT_INLINE Addr nextBlock(const Pool& pool, Addr h) const;
     Addr previousBlock(const Pool& pool, Addr h) const;
-    uint32_t sizeOf(const Pool& pool, Addr h) const { return nextBlock(pool, h) - h - kOverhead; }
-    void writeBlock(Addr h, uint32_t size);  // size field and trailer
-    bool isFree(Addr h) const;
+    MCB_HOT_INLINE uint32_t sizeOf(const Pool& pool, Addr h) const;
+    MCB_HOT_INLINE void writeBlock(Addr h, uint32_t size);  // size field and trailer
+    MCB_HOT_INLINE bool isFree(Addr h) const
+    {
+        uint32_t link = header(h)->freeLink;
+        if (link == 0 || link > nodes_.size())
+            return false;
+        return nodes_[link - 1].block == h;
+    }
     bool isSentinel(const Pool& pool, Addr h) const { return h == pool.start || h == pool.trailing(); }
     Pool& addPool(uint32_t payload);
-    void addEntryToFreeEntries(Addr h, uint32_t size);
-    void eraseFromFreeEntries(Addr h);  // h must be free (isFree)
-    void eraseNode(int32_t node);
-    int32_t takeNode();
-    void releaseObjectOf(Addr cell);
+    MCB_HOT_INLINE void addEntryToFreeEntries(Addr h, uint32_t size);
+    MCB_HOT_INLINE void eraseFromFreeEntries(Addr h);  // h must be free (isFree)
+    MCB_HOT_INLINE void eraseNode(int32_t node);
+    MCB_HOT_INLINE void unlinkNode(int32_t node);
+    MCB_HOT_INLINE void appendNode(int32_t node, Addr h, uint32_t size);
+    MCB_HOT_INLINE void replaceNode(int32_t node, Addr h, uint32_t size);
+    MCB_HOT_INLINE int32_t takeNode();
+    void releaseObjectOf(Pool& pool, Addr cell);
     void markBlock(Addr payload, bool precise);
     void drainMarking();
     void traverse(Addr payload);
