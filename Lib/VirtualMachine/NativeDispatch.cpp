@@ -47,9 +47,10 @@ const VirtualMachine::NativeGroup VirtualMachine::kNativeGroups[37] = {
 
 void VirtualMachine::callNative(int group, int function)
 {
-    if (group < 1 || group > 36 || !kNativeGroups[group])
+    NativeGroup handler = group >= 1 && group <= 36 ? kNativeGroups[group] : nullptr;
+    if (!handler)
         fatal("Internal error: invalid group in native call: " + std::to_string(group), pc);
-    (this->*kNativeGroups[group])(function);
+    (this->*handler)(function);
     if (unsigned(top + 1) > unsigned(kStackWords)) [[unlikely]]
         stackFault(top);
 }

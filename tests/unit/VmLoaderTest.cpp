@@ -269,6 +269,7 @@ TEST(VmLoader, MutatedProgramsNeverCrashOrHang)
         TestHost host;
         VirtualMachine vm;
         vm.setStepLimit(2000);
+        vm.setGcStress(false);  // stress collections are not what this test is about
         std::string outcome = runProgram(bytes, host, vm);
         if (outcome != "error UnknownException (CODE:11)")
             ++loaded;

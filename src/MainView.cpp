@@ -1,0 +1,490 @@
+#include "MainView.h"
+
+#include <QCoreApplication>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QScreen>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <sys/time.h>
+
+#include "Drawable.h"
+#include "GraphicsContainer.h"
+#include "IO/CAppsFileReader.h"
+#include "IO/FileUtility.h"
+#include "RunGuard.h"
+#include "VirtualMachine.h"
+#include "X11Support.h"
+
+bool MainView::lastForeground = false;
+
+MainView::MainView(const CAppsString& aAppDirectory) : appDirectory(aAppDirectory)
+{
+    // Qt 6 paints only through the backing store: WA_PaintOnScreen would
+    // leave QPainter without a paint engine, so it is not set.
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setAttribute(Qt::WA_NoSystemBackground);
+    setFocusPolicy(Qt::StrongFocus);
+    // Without a window manager full screen is not granted: take the screen's
+    // geometry as well.
+    if (QScreen* screen = this->screen())
+        setGeometry(screen->geometry());
+    setWindowState(Qt::WindowFullScreen);
+    x11::setNonComposited();
+}
+
+MainView::~MainView()
+{
+    // Painters of the VM on the back buffer close before the VM goes.
+    vm::GraphicsContainer::endPaintingOn(&backBuffer);
+}
+
+TInt64 MainView::microsecondClock()
+{
+    struct timeval now;
+    gettimeofday(&now, nullptr);
+    return TInt64(now.tv_sec) * 1000000 + now.tv_usec;
+}
+
+// ---------------------------------------------------------------------------
+// Start and the run
+
+int MainView::startVirtualMachine()
+{
+    startTime = microsecondClock();
+    machine = std::make_unique<vm::VirtualMachine>();
+    scheduler.setVm(machine.get());
+    scheduler.setDelivery([this](vm::Word listener) { deliver([&] { machine->deliverTimer(listener); }); });
+    extensions.setUp(machine.get(), this);
+
+    CAppsFileReader reader(openInputStream(OString("index.mcb"), 0));
+    if (!reader.isOpen()) {
+        CAppsString path;
+        resolvePath(OString("index.mcb"), path);
+        std::fprintf(stderr, "Failed to open '%s'\n", path.toLatin1().c_str());
+        std::fflush(stderr);
+        status = host::EExitError;
+        return status;
+    }
+    deliver([&] { machine->start(reader, CAppsString("index.mcb"), this); });
+    if (status != host::KRunGoesOn)
+        return status;
+    update();
+
+    // With a Hildon window manager the first foreground event waits for its
+    // current-window property; without one nothing else would ever tell the
+    // program that it is visible, so the rule runs once now.
+    unsigned long appWindow = 0;
+    if (!x11::currentAppWindow(appWindow))
+        updateForeground();
+    return status;
+}
+
+void MainView::deliver(const std::function<void()>& aWork)
+{
+    if (!machine || status != host::KRunGoesOn)
+        return;
+    int result = host::runGuarded(aWork);
+    if (result != host::KRunGoesOn)
+        endRun(result);
+}
+
+void MainView::endRun(int aStatus)
+{
+    status = aStatus;
+    scheduler.stopAll();
+    QCoreApplication::exit(aStatus);
+}
+
+// ---------------------------------------------------------------------------
+// Events
+
+void MainView::drawBackBuffer(const QRegion& aClip)
+{
+    deliver([&] {
+        vm::VMHeap& heap = machine->heap();
+        vm::Addr container = vm::newGraphicsContainer(heap, &backBuffer);
+        heap.objectAs<vm::GraphicsContainer>(container)->setClip(aClip);
+        machine->deliverDraw(vm::createGraphicsDrawable(heap, container));
+    });
+}
+
+void MainView::painted()
+{
+    if (machine && !firstPaintReported) {
+        firstPaintReported = true;
+        emit firstPaintDone();
+    }
+}
+
+int MainView::translateKey(int aQtKey)
+{
+    if (aQtKey >= Qt::Key_Space && aQtKey <= Qt::Key_QuoteLeft)
+        return aQtKey;
+    switch (aQtKey) {
+    case Qt::Key_Backspace:
+        return 0x1000002;
+    case Qt::Key_Return:
+        return 0x1000001;
+    case Qt::Key_Left:
+        return 0x1000003;
+    case Qt::Key_Up:
+        return 0x1000005;
+    case Qt::Key_Right:
+        return 0x1000004;
+    case Qt::Key_Down:
+        return 0x1000006;
+    default:
+        return 0x1000000;
+    }
+}
+
+void MainView::deliverKeyEvent(QKeyEvent* aEvent, bool aPressed)
+{
+    if (!machine)
+        return;
+    int code = translateKey(aEvent->key());
+    int scanCode = int(aEvent->nativeScanCode());
+    QString text = aEvent->text();
+    deliver([&] { machine->deliverKey(code, scanCode, 0, OString(text), aPressed); });
+}
+
+void MainView::keyPressEvent(QKeyEvent* aEvent)
+{
+    deliverKeyEvent(aEvent, true);
+}
+
+void MainView::keyReleaseEvent(QKeyEvent* aEvent)
+{
+    deliverKeyEvent(aEvent, false);
+}
+
+void MainView::mousePressEvent(QMouseEvent* aEvent)
+{
+    QPoint p = aEvent->position().toPoint();
+    deliver([&] { machine->deliverPointer(0, p.x(), p.y(), 0); });
+}
+
+void MainView::mouseReleaseEvent(QMouseEvent* aEvent)
+{
+    QPoint p = aEvent->position().toPoint();
+    deliver([&] { machine->deliverPointer(1, p.x(), p.y(), 0); });
+}
+
+void MainView::mouseMoveEvent(QMouseEvent* aEvent)
+{
+    QPoint p = aEvent->position().toPoint();
+    deliver([&] { machine->deliverPointer(6, p.x(), p.y(), 0); });
+}
+
+void MainView::showEvent(QShowEvent* aEvent)
+{
+    (void)aEvent;
+    windowActive = 1;
+    updateForeground();
+}
+
+void MainView::hideEvent(QHideEvent* aEvent)
+{
+    (void)aEvent;
+    windowActive = 0;
+    updateForeground();
+}
+
+void MainView::displaySignal(QString aStatus)
+{
+    displayOn = aStatus != QLatin1String("off");
+    updateForeground();
+}
+
+void MainView::windowManagerChanged(unsigned long aCurrentAppWindow)
+{
+    windowActive = aCurrentAppWindow == 0xFFFFFFFFul || aCurrentAppWindow == (unsigned long)(winId());
+    updateForeground();
+}
+
+void MainView::updateForeground()
+{
+    bool visible = displayOn && windowActive;
+    if (visible == lastForeground || !machine)
+        return;
+    lastForeground = visible;
+    if (visible)
+        deliver([&] { machine->deliverForeground(); });
+    else
+        deliver([&] { machine->deliverBackground(); });
+}
+
+// ---------------------------------------------------------------------------
+// Paths and files
+
+bool MainView::resolvePath(const OString& aPath, CAppsString& aResolved) const
+{
+    std::u16string_view units = aPath.view();
+    if (units.empty() || units.find(u"..") != std::u16string_view::npos ||
+        units.find(u':') != std::u16string_view::npos || units.find(u'|') != std::u16string_view::npos)
+        return false;
+    CAppsString path = FileUtility::convertSeparators(CAppsString(units));
+    const CAppsString doubled("//"), single("/");
+    while (path.replace(doubled, single) > 0) {
+    }
+    aResolved = FileUtility::joinPath(appDirectory, path);
+    return true;
+}
+
+KELVAR::OutputStream* MainView::openOutputStream(const OString& path, int truncate)
+{
+    CAppsString resolved;
+    if (!resolvePath(path, resolved))
+        return nullptr;
+    auto stream = std::make_unique<KELVAR::FileOutputStream>();
+    // Without truncation the file is opened for update: its bytes stay in
+    // place and writing continues after them (never truncated and rewritten,
+    // so no failure can lose them).
+    bool open = truncate == 1 ? stream->open(resolved) : stream->openForUpdate(resolved);
+    return open ? stream.release() : nullptr;
+}
+
+KELVAR::InputStream* MainView::openInputStream(const OString& path, int mode)
+{
+    (void)mode;
+    CAppsString resolved;
+    if (!resolvePath(path, resolved))
+        return nullptr;
+    auto stream = std::make_unique<KELVAR::FileInputStream>();
+    return stream->open(resolved) ? stream.release() : nullptr;
+}
+
+int MainView::deleteFile(const OString& path)
+{
+    CAppsString resolved;
+    return resolvePath(path, resolved) && FileUtility::fileExists(resolved) && FileUtility::deleteFile(resolved);
+}
+
+int MainView::fileExists(const OString& path)
+{
+    CAppsString resolved;
+    return resolvePath(path, resolved) && FileUtility::fileExists(resolved);
+}
+
+int MainView::fileSystemOperation6(int a, int b)
+{
+    (void)a;
+    (void)b;
+    return 0;
+}
+
+int MainView::moveFile(const OString& from, const OString& to)
+{
+    CAppsString source, target;
+    return resolvePath(from, source) && resolvePath(to, target) && FileUtility::moveFile(source, target);
+}
+
+int MainView::listDirectory(const OString& path, Vec<OString>& files, Vec<OString>& directories)
+{
+    CAppsString resolved;
+    if (!resolvePath(path, resolved))
+        return 0;
+    Vec<CAppsString> fileNames, directoryNames;
+    if (!FileUtility::listFiles(resolved, fileNames) || !FileUtility::listDirectories(resolved, directoryNames))
+        return 0;
+    for (const CAppsString& name : fileNames)
+        files.append(OString(name));
+    for (const CAppsString& name : directoryNames)
+        directories.append(OString(name));
+    return 1;
+}
+
+int MainView::createDirectory(const OString& path)
+{
+    CAppsString resolved;
+    return resolvePath(path, resolved) && FileUtility::makePath(resolved);
+}
+
+int MainView::deleteDirectory(const OString& path)
+{
+    CAppsString resolved;
+    return resolvePath(path, resolved) && FileUtility::removeDirectory(resolved);
+}
+
+int MainView::moveDirectory(const OString& from, const OString& to)
+{
+    CAppsString source, target;
+    return resolvePath(from, source) && resolvePath(to, target) && FileUtility::moveDirectory(source, target);
+}
+
+int MainView::directoryExists(const OString& path)
+{
+    CAppsString resolved;
+    return resolvePath(path, resolved) && FileUtility::directoryExists(resolved);
+}
+
+// ---------------------------------------------------------------------------
+// Framework operations
+
+// Operations 6, 13, 14, 22, 24, 25, 26, 27, 32 and 38 have no meaning on this
+// platform: they answer 0 or do nothing.
+int MainView::frameworkOperation13()
+{
+    return 0;
+}
+
+int MainView::frameworkOperation14()
+{
+    return 0;
+}
+
+OString MainView::getPathSeparator()
+{
+    return OString("/");
+}
+
+OString MainView::getPlatformName()
+{
+    return OString("maemo");
+}
+
+int MainView::getCurrentTimeMillis()
+{
+    return TInt32(TUint32(TUint64(microsecondClock() / 1000)));
+}
+
+int MainView::getTimeSinceStart()
+{
+    return TInt32(TUint32(TUint64((microsecondClock() - startTime) / 1000)));
+}
+
+void MainView::log(const OString& message)
+{
+    std::string line = "LOG: " + message.toLatin1() + "\n";
+    std::fwrite(line.data(), 1, line.size(), stderr);
+    if (logStream && !message.isEmpty()) {
+        std::string bytes = "LOG: " + message.toUtf8() + "\n";
+        // Line by line: a log must survive the process ending at once.
+        logStream->write(reinterpret_cast<const TUint8*>(bytes.data()), TUint32(bytes.size()));
+        logStream->flush();
+    }
+}
+
+int MainView::setLogFile(const OString& path)
+{
+    if (path.isEmpty()) {
+        logStream.reset();
+        return 1;
+    }
+    CAppsString resolved;
+    if (!resolvePath(path, resolved))
+        return 0;
+    logStream = std::make_shared<KELVAR::FileOutputStream>();
+    return logStream->open(resolved);
+}
+
+int MainView::frameworkOperation22(const OString& message)
+{
+    (void)message;
+    return 0;
+}
+
+void MainView::exit()
+{
+    // At once, with no event delivered; stdio (the log file) is flushed.
+    std::fflush(nullptr);
+    std::exit(host::EExitOk);
+}
+
+int MainView::frameworkOperation24(int a, int b)
+{
+    (void)a;
+    (void)b;
+    return 0;
+}
+
+int MainView::frameworkOperation25(int a, bool b)
+{
+    (void)a;
+    (void)b;
+    return 0;
+}
+
+void MainView::frameworkOperation26(bool a, int b)
+{
+    (void)a;
+    (void)b;
+}
+
+void MainView::setScreenFlag(bool flag)
+{
+    (void)flag;
+}
+
+void MainView::setOrientation(int mode)
+{
+    if (mode == orientationMode)
+        return;
+    orientationMode = mode;
+    if (x11::available() && !x11::setPortraitRequest(quintptr(winId()), mode != 2))
+        qDebug("setOrientationToPortrait, change property failed");
+    update();
+}
+
+int MainView::getOrientation()
+{
+    return orientationMode;
+}
+
+int MainView::callExtension(int extension, int operation, int top, vm::Addr stackBase)
+{
+    return extensions.callExtension(extension, operation, top, stackBase);
+}
+
+void MainView::getScreenSize(int& width, int& height)
+{
+    width = orientationMode == 2 ? 800 : 480;
+    height = orientationMode == 2 ? 480 : 800;
+}
+
+void MainView::frameworkOperation32(bool flag)
+{
+    (void)flag;
+}
+
+void MainView::addScreenListener(vm::Word listener)
+{
+    (void)listener;
+}
+
+void MainView::removeScreenListener(vm::Word listener)
+{
+    (void)listener;
+}
+
+int MainView::addTimer(vm::Word listener, int delay)
+{
+    KELVAR_ASSERT(delay >= 0);
+    return scheduler.addTimer(listener, TUint32(delay));
+}
+
+vm::Word MainView::removeTimer(int id)
+{
+    return scheduler.removeTimer(id);
+}
+
+int MainView::updateTimerDelay(int id, int newDelay)
+{
+    KELVAR_ASSERT(newDelay >= 0);
+    scheduler.updateTimerDelay(id, newDelay);
+    return 1;
+}
+
+int MainView::frameworkOperation38(int a, int b)
+{
+    (void)a;
+    (void)b;
+    return 0;
+}
+
+OString MainView::getApplicationDirectory()
+{
+    return OString(appDirectory);
+}

@@ -1,0 +1,137 @@
+// MainView: the application window. It implements the host services the VM
+// calls (FrameworkServices), owns the VM, its timers and the log file, and
+// turns Qt events into VM deliveries. Every VM call goes through deliver(),
+// which keeps exceptions out of Qt and ends the run in order when the
+// program terminates or fails (see RunGuard.h for the exit statuses).
+#pragma once
+
+#include <QString>
+#include <functional>
+#include <memory>
+
+#include "Containers/CAppsString.h"
+#include "ExtensionRegistry.h"
+#include "IO/FileStream.h"
+#include "MainViewBase.h"
+#include "Scheduler.h"
+
+namespace vm {
+class VirtualMachine;
+}
+
+class MainView : public MainViewBase {
+    Q_OBJECT
+public:
+    explicit MainView(const CAppsString& aAppDirectory);
+    ~MainView() override;
+
+    // Creates the VM, loads "index.mcb" and runs "::global::init" and "main".
+    // Returns host::KRunGoesOn, or the status the process must end with
+    // ("Failed to open '...'" and 1 for a missing file, or how the start
+    // ended the run).
+    int startVirtualMachine();
+
+    // host::KRunGoesOn while the program runs, else its exit status.
+    int terminationStatus() const { return status; }
+    vm::VirtualMachine* virtualMachine() const { return machine.get(); }
+    Scheduler& timerScheduler() { return scheduler; }
+    const CAppsString& applicationDirectory() const { return appDirectory; }
+
+    // The path rule: false for an empty path or one holding "..", ":" or "|";
+    // otherwise the path with separators converted and every "//" collapsed,
+    // joined to the application directory.
+    bool resolvePath(const OString& aPath, CAppsString& aResolved) const;
+    // VM key code of a Qt key.
+    static int translateKey(int aQtKey);
+    // The root-window watch reports the window manager's current application
+    // window (0xFFFFFFFF: the desktop gives the screen to applications).
+    void windowManagerChanged(unsigned long aCurrentAppWindow);
+
+    // Which of foreground/background was delivered last (process-wide).
+    static bool lastForeground;
+
+    // FrameworkServices
+    KELVAR::OutputStream* openOutputStream(const OString& path, int truncate) override;
+    KELVAR::InputStream* openInputStream(const OString& path, int mode) override;
+    int deleteFile(const OString& path) override;
+    int fileExists(const OString& path) override;
+    int fileSystemOperation6(int a, int b) override;
+    int moveFile(const OString& from, const OString& to) override;
+    int listDirectory(const OString& path, Vec<OString>& files, Vec<OString>& directories) override;
+    int createDirectory(const OString& path) override;
+    int deleteDirectory(const OString& path) override;
+    int moveDirectory(const OString& from, const OString& to) override;
+    int directoryExists(const OString& path) override;
+    int frameworkOperation13() override;
+    int frameworkOperation14() override;
+    OString getPathSeparator() override;
+    OString getPlatformName() override;
+    int getCurrentTimeMillis() override;
+    int getTimeSinceStart() override;
+    void log(const OString& message) override;
+    int setLogFile(const OString& path) override;
+    int frameworkOperation22(const OString& message) override;
+    void exit() override;
+    int frameworkOperation24(int a, int b) override;
+    int frameworkOperation25(int a, bool b) override;
+    void frameworkOperation26(bool a, int b) override;
+    void setScreenFlag(bool flag) override;
+    void setOrientation(int mode) override;
+    int getOrientation() override;
+    int callExtension(int extension, int operation, int top, vm::Addr stackBase) override;
+    void getScreenSize(int& width, int& height) override;
+    void frameworkOperation32(bool flag) override;
+    void addScreenListener(vm::Word listener) override;
+    void removeScreenListener(vm::Word listener) override;
+    int addTimer(vm::Word listener, int delay) override;
+    vm::Word removeTimer(int id) override;
+    int updateTimerDelay(int id, int delay) override;
+    int frameworkOperation38(int a, int b) override;
+    OString getApplicationDirectory() override;
+
+    // Microseconds of gettimeofday, in 64 bits.
+    static TInt64 microsecondClock();
+
+public slots:
+    // The device's display state from D-Bus ("off" or anything else).
+    void displaySignal(QString aStatus);
+
+signals:
+    // The first paint after the VM started has reached the window.
+    void firstPaintDone();
+
+protected:
+    void keyPressEvent(QKeyEvent* aEvent) override;
+    void keyReleaseEvent(QKeyEvent* aEvent) override;
+    void mousePressEvent(QMouseEvent* aEvent) override;
+    void mouseReleaseEvent(QMouseEvent* aEvent) override;
+    void mouseMoveEvent(QMouseEvent* aEvent) override;
+    void showEvent(QShowEvent* aEvent) override;
+    void hideEvent(QHideEvent* aEvent) override;
+
+    int currentOrientation() const override { return orientationMode; }
+    void drawBackBuffer(const QRegion& aClip) override;
+    void painted() override;
+
+private:
+    // Runs one VM call unless the run is over; ends the run when it says so.
+    void deliver(const std::function<void()>& aWork);
+    void endRun(int aStatus);
+    // Delivers foreground or background when visibility changed.
+    void updateForeground();
+    void deliverKeyEvent(QKeyEvent* aEvent, bool aPressed);
+
+    // Declared first: destroyed after everything that refers to it.
+    std::unique_ptr<vm::VirtualMachine> machine;
+    Scheduler scheduler;
+    TInt64 startTime = 0;
+    CAppsString appDirectory;
+    TInt32 orientationMode = 2;
+    std::shared_ptr<KELVAR::FileOutputStream> logStream;
+    TUint8 windowActive = 0;
+    TUint8 displayOn = 1;
+    ExtensionRegistry extensions;
+
+    int status = -1;
+    bool firstPaintReported = false;
+};
