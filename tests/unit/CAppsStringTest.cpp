@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "TestSupport.h"
+
 #include <climits>
 
 #include "Containers/CAppsString.h"
@@ -8,17 +10,6 @@
 using namespace vm;
 
 namespace {
-template <typename F>
-int errorCode(F&& f)
-{
-    try {
-        f();
-    } catch (const ErrorHandlingException&) {
-        return pendingError().code;
-    }
-    return 0;
-}
-
 CAppsString c(const char16_t* text)
 {
     return CAppsString(std::u16string_view(text));

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "TestSupport.h"
+
 #include <QTemporaryDir>
 
 #include <climits>
@@ -15,19 +17,6 @@
 #include "VMSpace.h"
 
 namespace {
-
-std::string slurp(const std::string& aPath)
-{
-    std::ifstream in(aPath, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-void spit(const std::string& aPath, const std::string& aBytes)
-{
-    std::ofstream(aPath, std::ios::binary) << aBytes;
-}
 
 CAppsString path(const std::string& aPath)
 {

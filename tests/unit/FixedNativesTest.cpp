@@ -2,6 +2,8 @@
 // driven in-process on the operand stack.
 #include <gtest/gtest.h>
 
+#include "TestSupport.h"
+
 #include <bit>
 #include <cmath>
 #include <random>
@@ -20,19 +22,6 @@ namespace R = vm::ORaw;
 namespace {
 
 using Pair = std::pair<int, std::string>;
-
-template <typename F>
-Pair errorOf(F f)
-{
-    try {
-        f();
-    } catch (const ErrorHandlingException&) {
-        Pair r{pendingError().code, toLatin1(pendingError().text)};
-        clearPendingError();
-        return r;
-    }
-    return {0, ""};
-}
 
 constexpr Word kSentinel = 0x5EED;
 enum { FIXED = 11, MATH = 26, NUMBER = 27, FLOAT = 36 };

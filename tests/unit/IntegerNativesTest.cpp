@@ -2,6 +2,8 @@
 // in-process on the operand stack.
 #include <gtest/gtest.h>
 
+#include "TestSupport.h"
+
 #include <cstring>
 #include <random>
 #include <string>
@@ -16,19 +18,6 @@ using namespace vm;
 namespace {
 
 using Pair = std::pair<int, std::string>;
-
-template <typename F>
-Pair errorOf(F f)
-{
-    try {
-        f();
-    } catch (const ErrorHandlingException&) {
-        Pair r{pendingError().code, toLatin1(pendingError().text)};
-        clearPendingError();
-        return r;
-    }
-    return {0, ""};
-}
 
 constexpr Word kSentinel = 0x5EED;
 enum { BYTE = 9, CHAR = 10, LONG = 12, RANGE = 14 };

@@ -2,6 +2,8 @@
 // decimal text of fixed values and its parser.
 #include <gtest/gtest.h>
 
+#include "TestSupport.h"
+
 #include <cmath>
 #include <random>
 #include <string>
@@ -13,20 +15,6 @@ using namespace vm;
 namespace R = vm::ORaw;
 
 namespace {
-
-// Code and text of the VM error raised by f, or {0, ""}.
-template <typename F>
-std::pair<int, std::string> errorOf(F f)
-{
-    try {
-        f();
-    } catch (const ErrorHandlingException&) {
-        std::pair<int, std::string> r{pendingError().code, toLatin1(pendingError().text)};
-        clearPendingError();
-        return r;
-    }
-    return {0, ""};
-}
 
 using Pair = std::pair<int, std::string>;
 

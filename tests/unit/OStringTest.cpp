@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "TestSupport.h"
+
 #include <QString>
 
 #include "Containers/CAppsString.h"
@@ -14,17 +16,6 @@ using namespace vm;
 using R = OString::Range;
 
 namespace {
-
-template <typename F>
-int errorCode(F&& f)
-{
-    try {
-        f();
-    } catch (const ErrorHandlingException&) {
-        return pendingError().code;
-    }
-    return 0;
-}
 
 struct OStringTest : ::testing::Test {
     VMSpace space;  // declared first: strings of a test die before it

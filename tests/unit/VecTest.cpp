@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "TestSupport.h"
+
 #include <climits>
 #include <string>
 
@@ -9,16 +11,6 @@
 using namespace vm;
 
 namespace {
-template <typename F>
-int errorCode(F&& f)
-{
-    try {
-        f();
-    } catch (const ErrorHandlingException&) {
-        return pendingError().code;
-    }
-    return 0;
-}
 }  // namespace
 
 TEST(VecTest, CapacityRules)
