@@ -11,6 +11,16 @@ namespace vm {
 
 namespace {
 thread_local VMHeap* tCurrentHeap = nullptr;
+
+[[noreturn, gnu::cold, gnu::noinline]] void outOfMemory()
+{
+    raiseVmError(KErrVm, "Out of memory");
+}
+
+[[noreturn, gnu::cold, gnu::noinline]] void invalidFree(Addr payload)
+{
+    raiseVmError(KErrVm, "Invalid free of " + std::to_string(payload));
+}
 constexpr uint32_t kGranuleShift = 16;
 constexpr uint32_t kGranule = 1u << kGranuleShift;
 }  // namespace
@@ -19,6 +29,7 @@ VMHeap::VMHeap(VMSpace& space, uint32_t minPoolSize, InterfaceForCallingGc* gcIn
                const Vec<Vec<int> >& classReferenceFields, const Vec<Vec<int> >& classArrayFields,
                const Vec<Vec<char> >& classArrayFieldFlags)
     : space_(space),
+      base_(space.base()),
       minPoolSize_(minPoolSize),
       gcInterface_(gcInterface),
       classReferenceFields_(classReferenceFields),
@@ -68,7 +79,7 @@ VMHeap::Pool& VMHeap::addPool(uint32_t payload)
     // Leading sentinel: header and trailer, payload 0.
     HeapHeader* lead = header(start);
     *lead = HeapHeader{0, 0, 0, 0, GC_CODE_TERMINATOR, 0};
-    space_.setRawWord(start + kHeaderSize, int32_t(kOverhead));
+    setWord(start + kHeaderSize, int32_t(kOverhead));
     // The free entry.
     Addr free = start + kOverhead;
     *header(free) = HeapHeader{0, 0, 0, 0, GC_CODE_FREE, 0};
@@ -126,7 +137,7 @@ MCB_HOT_INLINE uint32_t VMHeap::sizeOf(const Pool& pool, Addr h) const
 MCB_HOT_INLINE void VMHeap::writeBlock(Addr h, uint32_t size)
 {
     header(h)->size = int32_t(size);
-    space_.setRawWord(h + kHeaderSize + size, int32_t(size + kOverhead));
+    setWord(h + kHeaderSize + size, int32_t(size + kOverhead));
 }
 
 // ---------------------------------------------------------------------------
@@ -241,7 +252,7 @@ std::vector<Addr> VMHeap::blocksOfPool(int i) const
 Addr VMHeap::createHeapEntry(uint32_t size, int isGcObject, int gcCode)
 {
     if (size > kMaxBlock)
-        raiseVmError(KErrVm, "Out of memory");
+        outOfMemory();
     size = (size + 3) & ~3u;
     int j = log2Ceil(size);
 
@@ -291,7 +302,7 @@ Addr VMHeap::createHeapEntry(uint32_t size, int isGcObject, int gcCode)
     he->marked = 0;
     he->gcCode = gcCode;
     he->freeLink = 0;
-    std::memset(space_.raw(h + kHeaderSize), 0, available);
+    std::memset(base_ + h + kHeaderSize, 0, available);
     ++nOfEntries_;
     return h;
 }
@@ -300,7 +311,7 @@ std::pair<Addr, Addr> VMHeap::allocPair(uint32_t sizeA, int isGcObjectA, int gcC
                                         uint32_t sizeB, int isGcObjectB, int gcCodeB)
 {
     if (sizeA > kMaxBlock || sizeB > kMaxBlock)
-        raiseVmError(KErrVm, "Out of memory");
+        outOfMemory();
     uint32_t a = (sizeA + 3) & ~3u;
     uint32_t b = (sizeB + 3) & ~3u;
     Addr h = createHeapEntry(a + b + kOverhead, isGcObjectA, gcCodeA);
@@ -327,12 +338,12 @@ void VMHeap::releaseObjectOf(Pool& pool, Addr cell)
     if (!bit(pool.cells, index))
         return;
     clearBit(pool.cells, index);
-    uint32_t handle = uint32_t(space_.rawWord(cell)) - 1;
+    uint32_t handle = uint32_t(word(cell)) - 1;
     if (handle < objects_.size() && objects_[handle].owner == cell && objects_[handle].object) {
         HostObject* object = objects_[handle].object;
         objects_[handle] = ObjectSlot{nullptr, 0};
         freeObjects_.push_back(handle);
-        space_.setRawWord(cell, 0);
+        setWord(cell, 0);
         delete object;
     }
 }
@@ -341,7 +352,7 @@ Addr VMHeap::freeEntry(Addr h)
 {
     Pool* pool = poolOf(h);
     if (!pool || !isBlockStart(*pool, h) || isSentinel(*pool, h) || isFree(h))
-        raiseVmError(KErrVm, "Invalid free of " + std::to_string(h + kHeaderSize));
+        invalidFree(h + kHeaderSize);
     --nOfEntries_;
     Addr payload = h + kHeaderSize;
     uint32_t size = sizeOf(*pool, h);
@@ -358,7 +369,6 @@ Addr VMHeap::freeEntry(Addr h)
     he->gcCode = GC_CODE_FREE;
     he->marked = 0;
     he->isGcObject = 0;
-    clearBit(pool->marks, (h - pool->start) >> 2);
 
     // Both neighbours leave their lists (following one first), then the
     // merged block joins the tail of its list; their nodes are reused.
@@ -373,7 +383,7 @@ Addr VMHeap::freeEntry(Addr h)
     // The trailer before h names the previous block; trust it only when it
     // leads to a free block (host truth) whose extent ends exactly at h.
     Addr previous = 0;
-    uint32_t length = uint32_t(space_.rawWord(h - 4));
+    uint32_t length = uint32_t(word(h - 4));
     if (length >= kOverhead && length <= h - pool->start - kOverhead && (length & 3) == 0) {
         Addr candidate = h - length;
         if (isFree(candidate) && nodes_[header(candidate)->freeLink - 1].size + kOverhead == length)
@@ -451,7 +461,7 @@ void VMHeap::attach(Addr cell, HostObject* object)
         handle = uint32_t(objects_.size());
         objects_.push_back(ObjectSlot{object, cell});
     }
-    space_.setRawWord(cell, int32_t(handle + 1));
+    setWord(cell, int32_t(handle + 1));
     setBit(pool->cells, (cell - pool->start) >> 2);
 }
 
@@ -538,14 +548,14 @@ void VMHeap::markArrayField(Addr cell, bool holdsReferences)
 {
     if (!space_.contains(cell, 4))
         return;
-    Addr vector = Addr(space_.rawWord(cell));
+    Addr vector = Addr(word(cell));
     if (vector == 0)
         return;
     markBlock(vector, true);
     if (header(vector - kHeaderSize)->gcCode != GC_CODE_VECTOR || payloadSize(vector) < 16)
         return;
-    Addr elements = Addr(space_.rawWord(vector + 4));
-    int32_t count = space_.rawWord(vector + 12);
+    Addr elements = Addr(word(vector + 4));
+    int32_t count = word(vector + 12);
     if (count <= 0 || elements == 0)
         return;
     markBlock(elements, true);
@@ -554,7 +564,7 @@ void VMHeap::markArrayField(Addr cell, bool holdsReferences)
     uint32_t limit = payloadSize(elements) / 4;
     uint32_t n = std::min(uint32_t(count), limit);
     for (uint32_t i = 0; i < n; ++i) {
-        Addr e = Addr(space_.rawWord(elements + 4 * i));
+        Addr e = Addr(word(elements + 4 * i));
         if (e)
             markBlock(e, true);
     }
@@ -589,13 +599,13 @@ void VMHeap::traverse(Addr p)
     case GC_CODE_INSTANCE: {
         if (size < 4)
             return;
-        int32_t c = space_.rawWord(p);
+        int32_t c = word(p);
         if (c < 0 || c >= classReferenceFields_.count())
             return;
         for (int o : classReferenceFields_[c]) {
             if (o < 0 || uint32_t(o) >= size / 4)
                 continue;
-            Addr r = Addr(space_.rawWord(p + 4 * uint32_t(o)));
+            Addr r = Addr(word(p + 4 * uint32_t(o)));
             if (r)
                 markBlock(r, true);
         }
@@ -618,7 +628,7 @@ void VMHeap::traverse(Addr p)
         return;
     case GC_CODE_REFERENCE:
         if (size >= 4) {
-            Addr r = Addr(space_.rawWord(p));
+            Addr r = Addr(word(p));
             if (r)
                 markBlock(r, true);
         }
@@ -626,14 +636,14 @@ void VMHeap::traverse(Addr p)
     case GC_CODE_DRAWABLE: {
         if (size < 12)
             raiseVmError(KErrVm);
-        int32_t kind = space_.rawWord(p);
+        int32_t kind = word(p);
         if (kind != 1 && kind != 2)
             raiseVmError(KErrVm);
-        Addr graphics = Addr(space_.rawWord(p + 4));
+        Addr graphics = Addr(word(p + 4));
         if (graphics)
             markBlock(graphics, true);
         if (kind == 2) {
-            Addr bitmap = Addr(space_.rawWord(p + 8));
+            Addr bitmap = Addr(word(p + 8));
             if (bitmap)
                 markBlock(bitmap, true);
         }
@@ -725,7 +735,7 @@ int VMHeap::getMemUsage(CAppsString* out) const
                 actual += used;
                 wasted += size - used;
                 if (size >= 4) {
-                    uint32_t handle = uint32_t(space_.rawWord(h + kHeaderSize)) - 1;
+                    uint32_t handle = uint32_t(word(h + kHeaderSize)) - 1;
                     if (handle < objects_.size() && objects_[handle].owner == h + kHeaderSize) {
                         if (auto* object = dynamic_cast<const GCObject*>(objects_[handle].object)) {
                             int extra = object->outsideHeapSize();

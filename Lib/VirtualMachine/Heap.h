@@ -20,6 +20,7 @@
 
 #define MCB_HOT_INLINE inline __attribute__((always_inline))
 
+#include <cstring>
 #include <functional>
 #include <utility>
 #include <vector>
@@ -192,7 +193,15 @@ private:
         Addr owner;
     };
 
-    HeapHeader* header(Addr h) const { return space_.raw<HeapHeader>(h); }
+    // The space's base, kept here: the heap's hot paths touch it constantly.
+    HeapHeader* header(Addr h) const { return reinterpret_cast<HeapHeader*>(base_ + h); }
+    int32_t word(Addr a) const
+    {
+        int32_t v;
+        std::memcpy(&v, base_ + a, 4);
+        return v;
+    }
+    void setWord(Addr a, int32_t v) const { std::memcpy(base_ + a, &v, 4); }
     const Pool* poolOf(Addr a) const
     {
         int32_t owner = granuleOwner_[a >> 16];
@@ -237,6 +246,7 @@ private:
     void traverse(Addr payload);
 
     VMSpace& space_;
+    uint8_t* const base_;
     uint32_t minPoolSize_;
     InterfaceForCallingGc* gcInterface_;
     const Vec<Vec<int> >& classReferenceFields_;
