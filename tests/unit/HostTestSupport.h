@@ -2,6 +2,8 @@
 // application directory with an assembled index.mcb, and a started window.
 #pragma once
 
+#include "VmTestSupport.h"
+
 #ifdef MCB_HAVE_HOST
 
 #include <gtest/gtest.h>
@@ -82,38 +84,8 @@ inline CAppsString toCAppsString(const QString& aText)
     return CAppsString(std::u16string_view(reinterpret_cast<const char16_t*>(aText.utf16()), size_t(aText.size())));
 }
 
-// Class Throwable and the two exception entry methods; vmprintthrowableandexit
-// logs "uncaught" and the text, then terminates. Ends in .code.
-constexpr const char* kExceptionMethods = R"(
-.class Throwable refs 2
-.map vmt params 2 refs 1
-.map vmp params 1 refs 0
-.static "vminternalthrow<int>,<*string>" vmt map vmt
-.static "vmprintthrowableandexit<*throwable>" vmp map vmp
-.code
-vmt:
-    new 1, 3
-    dup
-    setclass Throwable
-    dup
-    field.s 1
-    ldslot.s -5
-    stind
-    dup
-    field.s 2
-    ldslot.s -4
-    stind
-    throw
-vmp:
-    ldstr "uncaught"
-    native Debug 1
-    ldslot.s -2
-    field.s 2
-    ldind
-    native Debug 1
-    ldstr "uncaught"
-    native System 2
-)";
+// Class Throwable and the two exception entry methods (VmTestSupport.h).
+inline const char* const kExceptionMethods = kExceptionPrelude;
 
 // A window on a fresh application directory, not shown, 800 x 480.
 struct HostFixture : ::testing::Test {

@@ -370,7 +370,7 @@ badfloat:
     // Uncaught: "vmprintthrowableandexit" logs and terminates the run.
     EXPECT_EQ(outcomeOf([&] { machine.callMethod(handle("bad long"), Vec<int>(), Vec<int>(), -1); }), "terminated");
     ASSERT_EQ(host.logs.size(), 3u);
-    EXPECT_EQ(host.logs[1], "uncaught ");
+    EXPECT_EQ(host.logs[1], "uncaught");
     EXPECT_EQ(host.logs[2].rfind("VMException: Long:", 0), 0u);
     EXPECT_EQ(outcomeOf([&] { machine.callMethod(handle("bad float"), Vec<int>(), Vec<int>(), -1); }), "terminated");
     EXPECT_EQ(machine.runningHandle(), -1);

@@ -45,7 +45,6 @@ const char* const kExceptionPrelude = R"(
 .class Throwable refs 2
 .map vmt params 2 extra 0 locals 0 refs 1
 .map vmp params 1 extra 0 locals 0 refs 0
-.string s_uncaught "uncaught "
 .static "vminternalthrow<int>,<*string>" vmt map vmt
 .static "vmprintthrowableandexit<*throwable>" vmp map vmp
 .code
@@ -63,12 +62,12 @@ vmt:
     stind
     throw
 vmp:
-    ldstr s_uncaught
+    ldstr "uncaught"
     native Debug 1
     ldslot.s -2
     field.s 2
     ldind
     native Debug 1
-    ldstr s_uncaught
+    ldstr "uncaught"
     native System 2
 )";

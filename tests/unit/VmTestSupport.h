@@ -19,6 +19,6 @@ std::vector<uint8_t> assembleOrFail(const std::string& source);
 
 // Class Throwable (word 1 code, word 2 text) and the methods
 // "vminternalthrow" and "vmprintthrowableandexit"; the latter logs
-// "uncaught " and the text, then terminates the run (System 2). Append to a
+// "uncaught" and the text, then terminates the run (System 2). Append to a
 // program's declarations (it ends in .code).
 extern const char* const kExceptionPrelude;
