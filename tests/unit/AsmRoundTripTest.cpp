@@ -104,7 +104,7 @@ struct Bytes {
 std::vector<std::filesystem::path> samplePrograms()
 {
     std::vector<std::filesystem::path> out;
-    for (const char* dir : {"tests/asm", "examples"}) {
+    for (const char* dir : {"tests", "examples", "benchmarks"}) {
         std::filesystem::path root = std::filesystem::path(MCB_SOURCE_DIR) / dir;
         if (!std::filesystem::is_directory(root))
             continue;
