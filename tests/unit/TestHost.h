@@ -2,6 +2,7 @@
 // answers with fixed values.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -22,7 +23,16 @@ public:
     int getCurrentTimeMillis() override { return 123456; }
     int getTimeSinceStart() override { return 42; }
     void repaint(int x, int y, int w, int h) override { repaints.push_back({x, y, w, h}); }
-    void log(const OString& message) override { logs.push_back(message.toUtf8()); }
+    // Runs after a message is recorded: a test's way to act while bytecode
+    // runs, as a host event arriving during an invocation would.
+    std::function<void(const std::string&)> onLog;
+
+    void log(const OString& message) override
+    {
+        logs.push_back(message.toUtf8());
+        if (onLog)
+            onLog(logs.back());
+    }
     int setLogFile(const OString&) override { return 1; }
     void exit() override { ++exits; }
     void setOrientation(int mode) override { orientation = mode; }

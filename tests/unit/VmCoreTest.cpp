@@ -177,19 +177,12 @@ fg:
     machine.globalInit(0);
     int make = handle("(make");
     // The host delivers a foreground event during the invocation.
-    struct Host : TestHost {
-        VirtualMachine* vm = nullptr;
-        void log(const OString& m) override
-        {
-            TestHost::log(m);
-            if (logs.size() == 1)
-                vm->deliverForeground();
-        }
-    } reentrant;
-    reentrant.vm = &machine;
-    machine.setHost(&reentrant);
+    host.onLog = [&](const std::string&) {
+        if (host.logs.size() == 1)
+            machine.deliverForeground();
+    };
     Word box = machine.callMethod(make, Vec<int>(), Vec<int>(), 1);
-    EXPECT_EQ(reentrant.logs.size(), 2u);  // make's log, then the queued event's
+    EXPECT_EQ(host.logs.size(), 2u);  // make's log, then the queued event's
     EXPECT_TRUE(machine.heap().isLiveBlock(Addr(box)));
     EXPECT_EQ(machine.space().loadWord(Addr(box)), 31);
     EXPECT_TRUE(machine.heap().roots().size() <= 2u);  // app and globals at most: the pin is gone
@@ -222,25 +215,18 @@ key:                        ; [app][event][return address]
               "ok");
     machine.setApplication(Word(instance(1)));
     machine.globalInit(0);
-    struct Host : TestHost {
-        VirtualMachine* vm = nullptr;
-        void log(const OString& m) override
-        {
-            TestHost::log(m);
-            if (m.toUtf8() == "work") {
-                vm->deliverKey(0x41, 38, 0, OString("a"), true);
-                vm->deliverKey(0x1000003, 113, 0, OString(""), true);
-                // Garbage made while the calls wait in the queue.
-                for (int i = 0; i < 1000; ++i)
-                    vm->heap().alloc(24, 0, GC_CODE_NATIVE);
-            }
+    host.onLog = [&](const std::string& m) {
+        if (m == "work") {
+            machine.deliverKey(0x41, 38, 0, OString("a"), true);
+            machine.deliverKey(0x1000003, 113, 0, OString(""), true);
+            // Garbage made while the calls wait in the queue.
+            for (int i = 0; i < 1000; ++i)
+                machine.heap().alloc(24, 0, GC_CODE_NATIVE);
         }
-    } reentrant;
-    reentrant.vm = &machine;
-    machine.setHost(&reentrant);
+    };
     machine.setGcStress(true);
     machine.callMethod(handle("work"), Vec<int>(), Vec<int>(), -1);
-    EXPECT_EQ(reentrant.logs, (std::vector<std::string>{"work", "65", "a", "16777219", ""}));
+    EXPECT_EQ(host.logs, (std::vector<std::string>{"work", "65", "a", "16777219", ""}));
     EXPECT_EQ(machine.queuedCalls(), 0u);
 }
 
@@ -302,12 +288,7 @@ drw:
 )"),
               "ok");
     machine.setApplication(Word(instance(1)));
-    struct Host : TestHost {
-        VirtualMachine* vm = nullptr;
-        void log(const OString&) override { vm->deliverDraw(0); }
-    } reentrant;
-    reentrant.vm = &machine;
-    machine.setHost(&reentrant);
+    host.onLog = [&](const std::string&) { machine.deliverDraw(0); };
     testing::internal::CaptureStderr();
     EXPECT_EQ(outcomeOf([&] { machine.callMethod(handle("work"), Vec<int>(), Vec<int>(), -1); }), "fatal");
     EXPECT_NE(testing::internal::GetCapturedStderr().find("FATAL: VM concurrency error"), std::string::npos);
