@@ -10,9 +10,9 @@ namespace vm {
 
 void VirtualMachine::keyEventNative(int function)
 {
-    Word& t = arg(0);
     if (function < 1 || function > 4)
         raiseVmError(KErrVm, "KeyEvent: invalid opcode " + std::to_string(pc));
+    Word& t = arg(0);
     Kelvar::KeyEvent& event = objectOf<Kelvar::KeyEvent>(heap(), Addr(t));
     switch (function) {
     case 1:
