@@ -1,6 +1,13 @@
 #include "ExtensionRegistry.h"
 
 #include "VMError.h"
+#include "VirtualMachineExtensions/Accelerometer/Accelerometer.h"
+
+ExtensionRegistry::~ExtensionRegistry()
+{
+    for (int slot = ESlotCount - 1; slot >= 0; --slot)
+        iExtensions[slot].reset();
+}
 
 void ExtensionRegistry::setUp(vm::MVMCallbackInterface* aVm, vm::FrameworkServices* aHost)
 {
@@ -8,11 +15,39 @@ void ExtensionRegistry::setUp(vm::MVMCallbackInterface* aVm, vm::FrameworkServic
     iHost = aHost;
 }
 
+int ExtensionRegistry::slotOf(int aExtension)
+{
+    switch (aExtension) {
+    case 20:
+        return EAccelerometer;
+    default:
+        return -1;
+    }
+}
+
+std::shared_ptr<ext::MVMExtension> ExtensionRegistry::create(int aSlot)
+{
+    KELVAR_ASSERT(iVm != nullptr);
+    switch (aSlot) {
+    case EAccelerometer:
+        return std::make_shared<ext::Accelerometer>(*iVm);
+    default:
+        return nullptr;
+    }
+}
+
+ext::MVMExtension* ExtensionRegistry::extension(int aExtension) const
+{
+    int slot = slotOf(aExtension);
+    return slot < 0 ? nullptr : iExtensions[slot].get();
+}
+
 int ExtensionRegistry::callExtension(int aExtension, int aOperation, int aTop, vm::Addr aStackBase)
 {
-    (void)aExtension;
-    (void)aOperation;
-    (void)aTop;
-    (void)aStackBase;
-    vm::raiseVmError(vm::KErrVm, "Dll not supported");
+    int slot = slotOf(aExtension);
+    if (slot < 0)
+        vm::raiseVmError(vm::KErrVm, "Dll not supported");
+    if (!iExtensions[slot])
+        iExtensions[slot] = create(slot);
+    return iExtensions[slot]->callDllNative(aOperation, aTop, aStackBase);
 }

@@ -1,7 +1,12 @@
-// The extensions reached by the extension-call instruction. No device
-// extension exists in this host yet: every extension number is refused with
-// code 10 "Dll not supported", as an unknown number is.
+// The extensions reached by the extension-call instruction, by number:
+// 20 accelerometer, 28 audio player, 30 audio mixer, 27 location, 37 platform,
+// 36 torch. Each extension object is made on the first call to its number and
+// lives until the registry is destroyed, which releases them in the reverse
+// of that order. Any other number raises code 10 "Dll not supported" and
+// creates nothing.
 #pragma once
+
+#include <memory>
 
 #include "FrameworkServices.h"
 #include "Types.h"
@@ -9,10 +14,14 @@
 namespace vm {
 class MVMCallbackInterface;
 }
+namespace ext {
+class MVMExtension;
+}
 
 class ExtensionRegistry {
 public:
     ExtensionRegistry() = default;
+    ~ExtensionRegistry();
     ExtensionRegistry(const ExtensionRegistry&) = delete;
     ExtensionRegistry& operator=(const ExtensionRegistry&) = delete;
 
@@ -22,7 +31,15 @@ public:
     // Runs the operation on the VM operand stack; returns the new top index.
     int callExtension(int aExtension, int aOperation, int aTop, vm::Addr aStackBase);
 
+    // The extension object of a number, null until its first call.
+    ext::MVMExtension* extension(int aExtension) const;
+
 private:
+    enum Slot { EAccelerometer, EAudioPlayer, EAudioMixer, ELocation, EPlatform, ETorch, ESlotCount };
+    static int slotOf(int aExtension);
+    std::shared_ptr<ext::MVMExtension> create(int aSlot);
+
     vm::MVMCallbackInterface* iVm = nullptr;
     vm::FrameworkServices* iHost = nullptr;
+    std::shared_ptr<ext::MVMExtension> iExtensions[ESlotCount];
 };
