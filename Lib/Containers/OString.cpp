@@ -672,9 +672,9 @@ int OString::compareRegion(const OString& aOther, Range aRange, bool aExact) con
 {
     if (aRange.start == 0 && aRange.length < 0)
         return compare(aOther, aExact);
-    // The region resolves as a substring does. Against an empty text the
-    // general rule already gives 1 for a non-empty region and 0 otherwise.
-    Span s = resolveSubstring(aRange);
+    // Against an empty text the general rule already gives 1 for a non-empty
+    // region and 0 for the empty one.
+    Span s = resolve(aRange, true);
     return compareUnits(view().substr(size_t(s.start), size_t(s.size())), aOther.view(), aExact);
 }
 
@@ -684,7 +684,7 @@ bool OString::regionEquals(const OString& aOther, Range aRange, bool aExact) con
         return equals(aOther, aExact);
     if (aOther.isEmpty())
         raiseVmError(vm::KErrInvalidArgument);
-    Span s = resolveSubstring(aRange);
+    Span s = resolve(aRange, true);
     return s.size() == aOther.length() &&
            compareUnits(view().substr(size_t(s.start), size_t(s.size())), aOther.view(), aExact) == 0;
 }
