@@ -797,6 +797,13 @@ void OString::append(const OString& aText)
 
 void OString::append(char16_t aCh)
 {
+    // The common case of a text built unit by unit: room in a private buffer.
+    if (pBuffer && pBuffer->refCount == 1 && pBuffer->length < pBuffer->capacity) [[likely]] {
+        char16_t* p = units();
+        p[pBuffer->length++] = aCh;
+        p[pBuffer->length] = 0;
+        return;
+    }
     insert(length(), aCh);
 }
 

@@ -1,5 +1,7 @@
 #include "StringObjects.h"
 
+#include <typeinfo>
+
 #include "ObjectModel.h"
 
 namespace vm {
@@ -11,7 +13,11 @@ Addr newStringObject(VMHeap& aHeap, const OString& aText)
 
 OString& stringOf(VMHeap& aHeap, Addr aReference)
 {
-    return objectOf<OString>(aHeap, unbox(aHeap, aReference));
+    // OString has no subclasses: an exact type test stands for the cast.
+    HostObject* object = aHeap.objectAt(nullCheck(unbox(aHeap, aReference)));
+    if (!object || typeid(*object) != typeid(OString)) [[unlikely]]
+        raiseVmError(KErrVm, "Invalid object");
+    return *static_cast<OString*>(object);
 }
 
 }  // namespace vm
