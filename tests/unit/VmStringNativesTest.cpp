@@ -619,3 +619,44 @@ TEST_F(VmStringNatives, OversizedResultsRaiseOutOfMemory)
     EXPECT_EQ(text(s), u"abcd");
     EXPECT_EQ(object(o).length(), 1 << 20);
 }
+
+// Bytecode can overwrite a string's box or block with any words: the group
+// then raises a VM error and touches nothing.
+TEST_F(VmStringNatives, CorruptedRecordsRaiseVmErrors)
+{
+    const Pair invalid{10, "VMException: Invalid object"};
+    Word s = str(u"abc");
+    Word t = str(u"xyz");
+    Addr tBlock = Addr(vm.space().loadWord(Addr(t)));
+
+    Word bad = str(u"bad");
+    const Addr badBox = Addr(bad);
+    vm.space().storeWord(badBox, 0);
+    EXPECT_EQ(error(62, {s, bad}), Pair(1, "NullPointerException: NULL pointer"));
+    vm.space().storeWord(badBox, 12345);
+    EXPECT_EQ(error(62, {s, bad}), Pair(10, "VMException: Invalid address 12345"));
+    vm.space().storeWord(badBox, Word(0xFFFFFFF0u));
+    EXPECT_EQ(error(62, {s, bad}).first, KErrVm);
+    vm.space().storeWord(badBox, t);  // the box of another string
+    EXPECT_EQ(error(62, {s, bad}), invalid);
+    vm.space().storeWord(badBox, Word(tBlock + 4));  // inside a block, not its start
+    EXPECT_EQ(error(62, {s, bad}), invalid);
+    // A block whose handle was overwritten by another string's handle.
+    Word forged = str(u"forged");
+    Addr forgedBlock = Addr(vm.space().loadWord(Addr(forged)));
+    vm.space().storeWord(forgedBlock, vm.space().loadWord(tBlock));
+    EXPECT_EQ(error(62, {s, forged}), invalid);
+    EXPECT_EQ(error(63, {forged, 'x'}), invalid);
+    EXPECT_EQ(error(2, {box(), forged}), invalid);
+    EXPECT_EQ(text(s), u"abc");
+    EXPECT_EQ(text(t), u"xyz");
+
+    // A string whose block the collector freed.
+    Word gone = str(u"gone", false);
+    Addr goneBlock = Addr(vm.space().loadWord(Addr(gone)));
+    vm.top = 0;
+    vm.collectWithStack();
+    Word dangling = box();
+    vm.space().storeWord(Addr(dangling), Word(goneBlock));
+    EXPECT_EQ(error(10, {dangling}), invalid);
+}
