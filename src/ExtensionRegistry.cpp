@@ -2,6 +2,7 @@
 
 #include "VMError.h"
 #include "VirtualMachineExtensions/Accelerometer/Accelerometer.h"
+#include "VirtualMachineExtensions/AudioMixer/AudioMixer.h"
 
 ExtensionRegistry::~ExtensionRegistry()
 {
@@ -20,6 +21,8 @@ int ExtensionRegistry::slotOf(int aExtension)
     switch (aExtension) {
     case 20:
         return EAccelerometer;
+    case 30:
+        return EAudioMixer;
     default:
         return -1;
     }
@@ -27,10 +30,12 @@ int ExtensionRegistry::slotOf(int aExtension)
 
 std::shared_ptr<ext::MVMExtension> ExtensionRegistry::create(int aSlot)
 {
-    KELVAR_ASSERT(iVm != nullptr);
+    KELVAR_ASSERT(iVm != nullptr && iHost != nullptr);
     switch (aSlot) {
     case EAccelerometer:
         return std::make_shared<ext::Accelerometer>(*iVm);
+    case EAudioMixer:
+        return std::make_shared<ext::AudioMixerExtension>(*iVm, *iHost);
     default:
         return nullptr;
     }

@@ -25,6 +25,12 @@ void ExtensionStack::setFixed(int aSlot, TInt64 aValue) const
     setWord(aSlot + 1, vm::ORaw::highWord(aValue));
 }
 
+void unknownOperation(vm::MVMCallbackInterface& aVm, const char* aMessage)
+{
+    aVm.fatalError(aMessage, -1);
+    std::abort();  // fatalError does not return
+}
+
 void storeInto(vm::VMHeap& aHeap, Word aObject, Addr aBlock)
 {
     aHeap.space().storeWord(vm::nullCheck(Addr(aObject)), Word(aBlock));

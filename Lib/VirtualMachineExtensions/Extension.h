@@ -57,6 +57,9 @@ public:
     const int top;
 };
 
+// Ends the run through fatalError with the extension's message.
+[[noreturn]] void unknownOperation(vm::MVMCallbackInterface& aVm, const char* aMessage);
+
 // A program object keeps its native object in its first word (a box or an
 // instance field that bytecode made): the object operand is the address of
 // that cell.

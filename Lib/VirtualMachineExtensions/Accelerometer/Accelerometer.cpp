@@ -57,7 +57,7 @@ int Accelerometer::callDllNative(int aOperation, int aTop, Addr aStackBase)
         iObserverHandle = iVm.getMethodHandle(CAppsString(kObserverSignature), -1);
     }
     ExtensionStack stack(iVm, aTop, aStackBase);
-    int value = 0;
+    int value;
     switch (aOperation) {
     case EGetAccelerometerXData:
         value = currentReading().x;
@@ -69,7 +69,7 @@ int Accelerometer::callDllNative(int aOperation, int aTop, Addr aStackBase)
         value = currentReading().z;
         break;
     default:
-        iVm.fatalError("SensorDLL: Unknown opcode!", -1);
+        unknownOperation(iVm, "SensorDLL: Unknown opcode!");
     }
     stack.setFixed(aTop + 1, toFixedAcceleration(value));
     return aTop + 2;
