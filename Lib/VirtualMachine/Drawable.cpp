@@ -1,5 +1,6 @@
 #include "Drawable.h"
 
+#include "BitmapContainer.h"
 #include "GraphicsContainer.h"
 #include "VMError.h"
 
@@ -64,7 +65,7 @@ GraphicsContainer* getGraphics(VMHeap& aHeap, Addr aDrawable)
     Addr bitmap = Addr(field(aHeap, aDrawable, DrawableLayout::kBitmap));
     if (bitmap == 0)
         return nullptr;
-    PixmapOwner* owner = dynamic_cast<PixmapOwner*>(aHeap.objectAt(bitmap));
+    BitmapContainer* owner = aHeap.objectAs<BitmapContainer>(bitmap);
     if (!owner)
         return nullptr;
     std::shared_ptr<QPixmap> pixmap = owner->pixmapForPainting();
@@ -85,6 +86,12 @@ void setBitmap(VMHeap& aHeap, Addr aDrawable, Addr aBitmap)
     if (drawableKind(aHeap, aDrawable) != KDrawableBitmap)
         raiseVmError(KErrVm);
     aHeap.space().storeWord(aDrawable + DrawableLayout::kBitmap, Word(aBitmap));
+}
+
+BitmapContainer* bitmapOf(VMHeap& aHeap, Addr aDrawable)
+{
+    Addr bitmap = getBitmap(aHeap, aDrawable);
+    return bitmap ? aHeap.objectAs<BitmapContainer>(bitmap) : nullptr;
 }
 
 void releaseGraphics(VMHeap& aHeap, Addr aDrawable)

@@ -17,6 +17,7 @@
 
 namespace vm {
 
+class BitmapContainer;
 class GraphicsContainer;
 
 enum DrawableKind : int32_t {
@@ -44,6 +45,9 @@ Addr createBitmapDrawable(VMHeap& aHeap, Addr aBitmap);
 GraphicsContainer* getGraphics(VMHeap& aHeap, Addr aDrawable);
 // The bitmap block; kind other than 2: code 10 "Invalid typeid on bitmap".
 Addr getBitmap(VMHeap& aHeap, Addr aDrawable);
+// The bitmap's pixels, or null for a record without pixels (a bitmap word
+// of 0, or one that names no bitmap). Kind other than 2 as getBitmap.
+BitmapContainer* bitmapOf(VMHeap& aHeap, Addr aDrawable);
 // Replaces the bitmap block; kind other than 2: code 10 (no message).
 void setBitmap(VMHeap& aHeap, Addr aDrawable, Addr aBitmap);
 // Before a bitmap is read as a source: ends the painting of its container

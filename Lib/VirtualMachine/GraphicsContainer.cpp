@@ -3,9 +3,11 @@
 #include <QFont>
 #include <QLineF>
 #include <QPen>
+#include <QTransform>
 #include <algorithm>
 #include <vector>
 
+#include "KelvarFont.h"
 #include "VMError.h"
 
 namespace vm {
@@ -57,6 +59,37 @@ bool clipSegment(double& x1, double& y1, double& x2, double& y2, double limit)
     x2 = ox + t1 * dx;
     y2 = oy + t1 * dy;
     return true;
+}
+
+// Opacity alpha / 255 for the scope when alpha is not 255; the painter's
+// state is saved and restored around it.
+class OpacityScope {
+public:
+    OpacityScope(QPainter& aPainter, TInt32 aAlpha) : painter(aPainter), active(aAlpha != 255)
+    {
+        if (active) {
+            painter.save();
+            painter.setOpacity(aAlpha / 255.0);
+        }
+    }
+    ~OpacityScope()
+    {
+        if (active)
+            painter.restore();
+    }
+    OpacityScope(const OpacityScope&) = delete;
+    OpacityScope& operator=(const OpacityScope&) = delete;
+
+private:
+    QPainter& painter;
+    bool active;
+};
+
+// a mod b for b > 0, in [0, b).
+int64_t floorMod(int64_t a, int64_t b)
+{
+    int64_t r = a % b;
+    return r < 0 ? r + b : r;
 }
 
 }  // namespace
@@ -169,6 +202,98 @@ void GraphicsContainer::drawLine(TInt32 aX1, TInt32 aY1, TInt32 aX2, TInt32 aY2,
     double x1 = aX1, y1 = aY1, x2 = aX2, y2 = aY2;
     if (clipSegment(x1, y1, x2, y2, double(limit)))
         painter.drawLine(QLineF(x1, y1, x2, y2));
+}
+
+void GraphicsContainer::drawBitmap(const QPixmap& aPixmap, TInt32 aX, TInt32 aY, TInt32 aAlpha)
+{
+    if (!device || &aPixmap == device)
+        return;
+    OpacityScope opacity(painter, aAlpha);
+    painter.drawPixmap(int(clampCoordinate(aX)), int(clampCoordinate(aY)), aPixmap);
+}
+
+void GraphicsContainer::drawBitmapPart(const QPixmap& aPixmap, TInt32 aX, TInt32 aY, TInt32 aSourceX, TInt32 aSourceY,
+                                       TInt32 aSourceWidth, TInt32 aSourceHeight, TInt32 aAlpha)
+{
+    if (!device || &aPixmap == device)
+        return;
+    // The source rectangle cut to the pixmap; the target moves with its
+    // top-left edge.
+    int64_t left = std::max<int64_t>(aSourceX, 0), top = std::max<int64_t>(aSourceY, 0);
+    int64_t right = std::min<int64_t>(int64_t(aSourceX) + aSourceWidth, aPixmap.width());
+    int64_t bottom = std::min<int64_t>(int64_t(aSourceY) + aSourceHeight, aPixmap.height());
+    if (right <= left || bottom <= top)
+        return;
+    int64_t x = clampCoordinate(int64_t(aX) + (left - aSourceX));
+    int64_t y = clampCoordinate(int64_t(aY) + (top - aSourceY));
+    OpacityScope opacity(painter, aAlpha);
+    painter.drawPixmap(int(x), int(y), aPixmap, int(left), int(top), int(right - left), int(bottom - top));
+}
+
+void GraphicsContainer::tileBitmap(TInt32 aX, TInt32 aY, TInt32 aWidth, TInt32 aHeight, const QPixmap& aPixmap,
+                                   TInt32 aOffsetX, TInt32 aOffsetY)
+{
+    if (!device || &aPixmap == device || aPixmap.isNull() || aWidth <= 0 || aHeight <= 0)
+        return;
+    // Only the part on the device is tiled; the tile grid stays where the
+    // whole rectangle puts it.
+    int64_t left = std::max<int64_t>(aX, 0), top = std::max<int64_t>(aY, 0);
+    int64_t right = std::min<int64_t>(int64_t(aX) + aWidth, device->width());
+    int64_t bottom = std::min<int64_t>(int64_t(aY) + aHeight, device->height());
+    if (right <= left || bottom <= top)
+        return;
+    int64_t sourceX = floorMod(left - aX - int64_t(aOffsetX), aPixmap.width());
+    int64_t sourceY = floorMod(top - aY - int64_t(aOffsetY), aPixmap.height());
+    painter.drawTiledPixmap(QRect(int(left), int(top), int(right - left), int(bottom - top)), aPixmap,
+                            QPoint(int(sourceX), int(sourceY)));
+}
+
+void GraphicsContainer::drawBitmapTransformed(const QPixmap& aPixmap, TInt32 aX, TInt32 aY, double aAngle,
+                                              double aScaleX, double aScaleY, TInt32 aAlpha)
+{
+    if (!device || &aPixmap == device || aPixmap.isNull())
+        return;
+    double limit = double(kCoordinateLimit) / std::max(aPixmap.width(), aPixmap.height());
+    double scaleX = std::clamp(aScaleX, -limit, limit), scaleY = std::clamp(aScaleY, -limit, limit);
+    painter.save();
+    if (aAlpha != 255)
+        painter.setOpacity(aAlpha / 255.0);
+    painter.translate(double(clampCoordinate(aX)), double(clampCoordinate(aY)));
+    painter.rotate(-(aAngle * 180 / 3.141));
+    painter.scale(scaleX, scaleY);
+    painter.translate(-(aPixmap.width() / 2), -(aPixmap.height() / 2));
+    painter.drawPixmap(0, 0, aPixmap);
+    painter.restore();
+}
+
+void GraphicsContainer::drawText(const QString& aText, TInt32 aX, TInt32 aY, TUint32 aColour)
+{
+    if (!device)
+        return;
+    painter.setPen(colourOf(aColour));
+    painter.drawText(QRect(int(clampCoordinate(aX)), int(clampCoordinate(aY)), kClearExtent, kClearExtent),
+                     Qt::AlignLeft | Qt::AlignTop, aText);
+}
+
+void GraphicsContainer::drawGlyphs(KelvarFont& aFont, std::u16string_view aText, TInt32 aX, TInt32 aY,
+                                   TUint32 aColour)
+{
+    if (!device)
+        return;
+    const QPixmap& glyphs = aFont.tint(aColour);
+    const int height = aFont.getHeight();
+    OpacityScope opacity(painter, TInt32(aColour >> 24));
+    int64_t x = clampCoordinate(aX);
+    const int y = int(clampCoordinate(aY));
+    for (char16_t unit : aText) {
+        KelvarFont::CharData glyph = aFont.glyph(unit);
+        if (glyph.width == 0)
+            continue;
+        if (x > kCoordinateLimit)
+            break;
+        painter.drawPixmap(int(x), y, glyphs, glyph.offset, 0, glyph.width, height);
+        x += glyph.width;
+    }
 }
 
 Addr newGraphicsContainer(VMHeap& aHeap, QPaintDevice* aDevice)

@@ -18,7 +18,9 @@
 #include <QPixmap>
 #include <QRect>
 #include <QRegion>
+#include <QString>
 #include <memory>
+#include <string_view>
 
 #include "GCObject.h"
 #include "Heap.h"
@@ -26,16 +28,7 @@
 
 namespace vm {
 
-// What a bitmap block owns when it has pixels: the pixmap that painters on
-// the bitmap share. Bitmap classes implement it.
-class PixmapOwner {
-public:
-    virtual ~PixmapOwner() = default;
-    // The pixels to paint on; pending pixel changes are applied first.
-    virtual std::shared_ptr<QPixmap> pixmapForPainting() = 0;
-    // Replaces every pixel by the colour (0xAARRGGBB), without blending.
-    virtual void fill(TUint32 aColour) = 0;
-};
+class KelvarFont;
 
 class GraphicsContainer : public GCObject {
 public:
@@ -69,6 +62,33 @@ public:
     void clear(TUint32 aColour);
     void fillRect(TInt32 aX, TInt32 aY, TInt32 aWidth, TInt32 aHeight, TUint32 aColour);
     void drawLine(TInt32 aX1, TInt32 aY1, TInt32 aX2, TInt32 aY2, TUint32 aColour);
+
+    // Bitmaps. An alpha other than 255 draws with opacity alpha / 255. A
+    // pixmap is never drawn into itself (nothing is drawn).
+    // The whole pixmap with its top-left at (x, y).
+    void drawBitmap(const QPixmap& aPixmap, TInt32 aX, TInt32 aY, TInt32 aAlpha);
+    // The part of the source rectangle inside the pixmap, each source pixel
+    // (sx + i, sy + j) landing on (x + i, y + j).
+    void drawBitmapPart(const QPixmap& aPixmap, TInt32 aX, TInt32 aY, TInt32 aSourceX, TInt32 aSourceY,
+                        TInt32 aSourceWidth, TInt32 aSourceHeight, TInt32 aAlpha);
+    // The rectangle filled with the pixmap repeated, the tiles shifted by the
+    // offset: pixmap pixel (0, 0) lands on (x + offsetX, y + offsetY) and
+    // every whole pixmap size from there. No opacity.
+    void tileBitmap(TInt32 aX, TInt32 aY, TInt32 aWidth, TInt32 aHeight, const QPixmap& aPixmap, TInt32 aOffsetX,
+                    TInt32 aOffsetY);
+    // The pixmap centred on (x, y), turned by aAngle radians (positive turns
+    // counter-clockwise on screen; degrees are angle * 180 / 3.141) and
+    // scaled. Scales are clamped so that no side grows past the coordinate
+    // limit.
+    void drawBitmapTransformed(const QPixmap& aPixmap, TInt32 aX, TInt32 aY, double aAngle, double aScaleX,
+                               double aScaleY, TInt32 aAlpha);
+
+    // Text in the painter's font (pixel size 40), top-left aligned at (x, y).
+    void drawText(const QString& aText, TInt32 aX, TInt32 aY, TUint32 aColour);
+    // Text in a bitmap font: each character's glyph strip at x, x advancing
+    // by the glyph's width; characters without a glyph are skipped. The
+    // glyphs are tinted to the colour; its alpha is the opacity.
+    void drawGlyphs(KelvarFont& aFont, std::u16string_view aText, TInt32 aX, TInt32 aY, TUint32 aColour);
 
     // Closes every container still painting aDevice.
     static void endPaintingOn(const QPaintDevice* aDevice);

@@ -1,5 +1,7 @@
 // Debug group: logging through the host. System group: process control,
 // clocks, the application reference.
+#include "BitmapLoading.h"
+#include "CAppsFont.h"
 #include "StringObjects.h"
 #include "VirtualMachine.h"
 
@@ -62,6 +64,17 @@ void VirtualMachine::systemNative(int function)
     case 8:
         push(host_ ? host_->getCurrentTimeMillis() : 0);
         return;
+    case 10:  // the system font
+        push(Word(newSystemFont(heap(), 0)));
+        return;
+    case 11: {  // path -> a bitmap font from the image file
+        OString path = stringOf(heap(), Addr(arg(0)));
+        Word font = LoadBitmapFromFile(*this, path, ETrue);
+        if (font == 0)
+            raiseVmError(KErrInvalidArgument);
+        arg(0) = font;
+        return;
+    }
     case 13:
         pop(2);
         return;
@@ -69,7 +82,7 @@ void VirtualMachine::systemNative(int function)
     case 15:
         arg(0) = 0;
         return;
-    default:  // 9 (date-time), 10-12 (fonts) come with their groups
+    default:  // 9 (date-time) and 12 (a font from bytes) come with their groups
         unknownNativeFunction("System:");
     }
 }
