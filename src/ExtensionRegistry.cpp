@@ -3,6 +3,7 @@
 #include "VMError.h"
 #include "VirtualMachineExtensions/Accelerometer/Accelerometer.h"
 #include "VirtualMachineExtensions/AudioMixer/AudioMixer.h"
+#include "VirtualMachineExtensions/AudioPlayer/AudioPlayer.h"
 
 ExtensionRegistry::~ExtensionRegistry()
 {
@@ -21,6 +22,8 @@ int ExtensionRegistry::slotOf(int aExtension)
     switch (aExtension) {
     case 20:
         return EAccelerometer;
+    case 28:
+        return EAudioPlayer;
     case 30:
         return EAudioMixer;
     default:
@@ -34,6 +37,8 @@ std::shared_ptr<ext::MVMExtension> ExtensionRegistry::create(int aSlot)
     switch (aSlot) {
     case EAccelerometer:
         return std::make_shared<ext::Accelerometer>(*iVm);
+    case EAudioPlayer:
+        return std::make_shared<ext::AudioPlayerExtension>(*iVm, *iHost);
     case EAudioMixer:
         return std::make_shared<ext::AudioMixerExtension>(*iVm, *iHost);
     default:
