@@ -4,6 +4,8 @@
 #include "VirtualMachineExtensions/Accelerometer/Accelerometer.h"
 #include "VirtualMachineExtensions/AudioMixer/AudioMixer.h"
 #include "VirtualMachineExtensions/AudioPlayer/AudioPlayer.h"
+#include "VirtualMachineExtensions/Maemo/MaemoExtension.h"
+#include "VirtualMachineExtensions/Torch/TorchExtension.h"
 
 ExtensionRegistry::~ExtensionRegistry()
 {
@@ -26,6 +28,10 @@ int ExtensionRegistry::slotOf(int aExtension)
         return EAudioPlayer;
     case 30:
         return EAudioMixer;
+    case 36:
+        return ETorch;
+    case 37:
+        return EPlatform;
     default:
         return -1;
     }
@@ -41,6 +47,10 @@ std::shared_ptr<ext::MVMExtension> ExtensionRegistry::create(int aSlot)
         return std::make_shared<ext::AudioPlayerExtension>(*iVm, *iHost);
     case EAudioMixer:
         return std::make_shared<ext::AudioMixerExtension>(*iVm, *iHost);
+    case EPlatform:
+        return std::make_shared<ext::MaemoExtension>(*iVm);
+    case ETorch:
+        return std::make_shared<ext::TorchExtension>(*iVm);
     default:
         return nullptr;
     }
