@@ -39,3 +39,25 @@ e2e_stop_recording() {
     kill "$RECORDER" 2>/dev/null || true
     e2e_wait_exit "$RECORDER" 5
 }
+
+# Installs the program with the sound files given in SOUND_FILES into a fresh
+# application directory and runs it to its end with the given environment
+# settings; it must exit with status 0 after logging "done", without
+# sanitizer reports. Its standard error in $err.
+run_app() {
+    local program=$1
+    shift
+    local app=$E2E_TMP/app
+    rm -rf "$app"
+    e2e_install "$SOURCE/tests/e2e/programs/$program.mcbs" "$app"
+    local f
+    for f in $SOUND_FILES; do cp "$E2E_TMP/$f" "$app/"; done
+    EXITED=0
+    (cd "$app" && env "$@" timeout 30 "$MCBRUN") 2>"$err" >/dev/null || EXITED=$?
+    e2e_no_sanitizer_reports "$err"
+    [ "$EXITED" -eq 0 ] || e2e_fail "$program: status $EXITED"
+    e2e_expect_grep "$err" '^LOG: done$'
+}
+
+# Lines of $err that are about sound being off.
+sound_messages() { e2e_count "$err" '^Sound: '; }

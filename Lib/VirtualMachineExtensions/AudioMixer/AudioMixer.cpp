@@ -22,6 +22,16 @@ void signalLoop(pa_stream*, void* aLoop)
     pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop*>(aLoop), 0);
 }
 
+// Removes the callbacks, then disconnects and releases the stream (loop lock held).
+void releaseStream(pa_stream* aStream)
+{
+    pa_stream_set_write_callback(aStream, nullptr, nullptr);
+    pa_stream_set_state_callback(aStream, nullptr, nullptr);
+    pa_stream_set_underflow_callback(aStream, nullptr, nullptr);
+    pa_stream_disconnect(aStream);
+    pa_stream_unref(aStream);
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -93,11 +103,7 @@ AudioMixer::~AudioMixer()
     // only with the lock held, and they are gone before it is released.
     pa_threaded_mainloop* loop = iConnection->loop();
     pa_threaded_mainloop_lock(loop);
-    pa_stream_set_write_callback(iStream, nullptr, nullptr);
-    pa_stream_set_state_callback(iStream, nullptr, nullptr);
-    pa_stream_set_underflow_callback(iStream, nullptr, nullptr);
-    pa_stream_disconnect(iStream);
-    pa_stream_unref(iStream);
+    releaseStream(iStream);
     pa_threaded_mainloop_unlock(loop);
 }
 
@@ -133,13 +139,8 @@ void AudioMixer::startStream()
         iStream = stream;
     } else {
         reportSoundUnavailable(serverError("the mixer's playback stream failed", context));
-        if (stream) {
-            pa_stream_set_write_callback(stream, nullptr, nullptr);
-            pa_stream_set_state_callback(stream, nullptr, nullptr);
-            pa_stream_set_underflow_callback(stream, nullptr, nullptr);
-            pa_stream_disconnect(stream);
-            pa_stream_unref(stream);
-        }
+        if (stream)
+            releaseStream(stream);
     }
     pa_threaded_mainloop_unlock(loop);
 }

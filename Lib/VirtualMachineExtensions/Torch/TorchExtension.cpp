@@ -87,7 +87,9 @@ void TorchExtension::closeDevice()
     iDevice = -1;
 }
 
-void TorchExtension::setTorch(int aValue)
+// Makes the request on the torch control with the value; the control's
+// value afterwards.
+int TorchExtension::request(unsigned long aRequest, int aValue, const char* aFailure)
 {
     v4l2_ext_control control;
     std::memset(&control, 0, sizeof control);
@@ -98,23 +100,20 @@ void TorchExtension::setTorch(int aValue)
     controls.ctrl_class = kControlClass;
     controls.count = 1;
     controls.controls = &control;
-    if (gControl(iDevice, VIDIOC_S_EXT_CTRLS, &controls) < 0)
-        fail(std::string("Torch: Failed to set torch state to ") + (aValue ? "ON" : "OFF"), errno);
+    if (gControl(iDevice, aRequest, &controls) < 0)
+        fail(aFailure, errno);
+    return control.value;
+}
+
+void TorchExtension::setTorch(int aValue)
+{
+    request(VIDIOC_S_EXT_CTRLS, aValue,
+            aValue ? "Torch: Failed to set torch state to ON" : "Torch: Failed to set torch state to OFF");
 }
 
 int TorchExtension::torchState()
 {
-    v4l2_ext_control control;
-    std::memset(&control, 0, sizeof control);
-    control.id = kTorchControl;
-    v4l2_ext_controls controls;
-    std::memset(&controls, 0, sizeof controls);
-    controls.ctrl_class = kControlClass;
-    controls.count = 1;
-    controls.controls = &control;
-    if (gControl(iDevice, VIDIOC_G_EXT_CTRLS, &controls) < 0)
-        fail("Torch: Failed to fetch torch state", errno);
-    return control.value;
+    return request(VIDIOC_G_EXT_CTRLS, 0, "Torch: Failed to fetch torch state");
 }
 
 bool TorchExtension::lensCoverOpen()

@@ -43,6 +43,7 @@ private:
     // False when the device does not exist.
     bool openDevice();
     void closeDevice();
+    int request(unsigned long aRequest, int aValue, const char* aFailure);
     void setTorch(int aValue);
     int torchState();
     bool lensCoverOpen();
