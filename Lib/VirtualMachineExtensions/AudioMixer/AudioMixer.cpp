@@ -70,12 +70,19 @@ MixerConnection::MixerConnection()
             iReady = state == PA_CONTEXT_READY;
         }
     }
-    if (!iReady)
-        reportSoundUnavailable(serverError("no sound server", iContext));
     pa_threaded_mainloop_unlock(iLoop);
+    if (!iReady) {
+        reportSoundUnavailable(serverError("no sound server", iContext));
+        release();  // no thread is left idling
+    }
 }
 
 MixerConnection::~MixerConnection()
+{
+    release();
+}
+
+void MixerConnection::release()
 {
     if (!iLoop)
         return;
@@ -84,10 +91,12 @@ MixerConnection::~MixerConnection()
         pa_context_set_state_callback(iContext, nullptr, nullptr);
         pa_context_disconnect(iContext);
         pa_context_unref(iContext);
+        iContext = nullptr;
     }
     pa_threaded_mainloop_unlock(iLoop);
     pa_threaded_mainloop_stop(iLoop);
     pa_threaded_mainloop_free(iLoop);
+    iLoop = nullptr;
 }
 
 // ---------------------------------------------------------------------------

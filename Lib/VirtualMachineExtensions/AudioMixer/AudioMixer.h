@@ -53,6 +53,8 @@ public:
     pa_context* context() const { return iContext; }
 
 private:
+    void release();
+
     pa_threaded_mainloop* iLoop = nullptr;
     pa_context* iContext = nullptr;
     bool iReady = false;
