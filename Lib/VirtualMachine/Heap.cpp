@@ -285,6 +285,7 @@ Addr VMHeap::createHeapEntry(uint32_t size, int isGcObject, int gcCode)
         uint32_t restSize = available - size - kOverhead;
         Pool* pool = poolOf(h);
         setBit(pool->starts, (rest - pool->start) >> 2);
+        ++layoutVersion_;
         *header(rest) = HeapHeader{0, 0, 0, 0, GC_CODE_FREE, 0};
         writeBlock(rest, restSize);
         if (found >= 0)
@@ -319,6 +320,7 @@ std::pair<Addr, Addr> VMHeap::allocPair(uint32_t sizeA, int isGcObjectA, int gcC
     uint32_t total = sizeOf(*pool, h);
     Addr second = h + kOverhead + a;
     setBit(pool->starts, (second - pool->start) >> 2);
+    ++layoutVersion_;
     writeBlock(h, a);
     header(h)->usedSize = a;
     writeBlock(second, total - a - kOverhead);
@@ -378,6 +380,7 @@ Addr VMHeap::freeEntry(Addr h)
         nextNode = int32_t(header(next)->freeLink) - 1;
         size += nodes_[size_t(nextNode)].size + kOverhead;
         clearBit(pool->starts, (next - pool->start) >> 2);
+        ++layoutVersion_;
     }
 
     // The trailer before h names the previous block; trust it only when it
@@ -397,6 +400,7 @@ Addr VMHeap::freeEntry(Addr h)
         previousNode = int32_t(header(previous)->freeLink) - 1;
         size += nodes_[size_t(previousNode)].size + kOverhead;
         clearBit(pool->starts, (h - pool->start) >> 2);
+        ++layoutVersion_;
         h = previous;
         he = header(h);
         he->gcCode = GC_CODE_FREE;
@@ -436,7 +440,15 @@ uint32_t VMHeap::payloadSize(Addr payload) const
     const Pool* pool = poolOf(h);
     if (!pool || !isBlockStart(*pool, h) || isSentinel(*pool, h))
         return 0;
-    return sizeOf(*pool, h);
+    // The extent scan is linear in the size: large blocks (vector arrays,
+    // checked at every vector native) are remembered until the layout changes.
+    SizeCacheEntry& cached = sizeCache_[(payload >> 4) % kSizeCacheEntries];
+    if (cached.payload == payload && cached.version == layoutVersion_)
+        return cached.size;
+    uint32_t size = sizeOf(*pool, h);
+    if (size >= kSizeCacheMinimum)
+        cached = SizeCacheEntry{payload, size, layoutVersion_};
+    return size;
 }
 
 int VMHeap::gcCodeOf(Addr payload) const

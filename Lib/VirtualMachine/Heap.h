@@ -261,6 +261,17 @@ private:
     uint32_t nonEmptyLists_ = 0;
     std::vector<ObjectSlot> objects_;
     std::vector<uint32_t> freeObjects_;
+    // payloadSize's memory of large blocks. layoutVersion_ changes whenever a
+    // block start is set or cleared, which is the only way an extent changes.
+    struct SizeCacheEntry {
+        Addr payload;
+        uint32_t size;
+        uint64_t version;
+    };
+    static constexpr uint32_t kSizeCacheEntries = 64;
+    static constexpr uint32_t kSizeCacheMinimum = 1024;
+    mutable SizeCacheEntry sizeCache_[kSizeCacheEntries] = {};
+    uint64_t layoutVersion_ = 1;
     std::vector<Addr> roots_;
     std::vector<std::function<void(VMHeap&)> > scanners_;
     std::vector<Addr> work_;

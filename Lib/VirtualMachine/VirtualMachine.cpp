@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <ctime>
 
+#include "Containers/OVector.h"
 #include "IO/CAppsFileReader.h"
 #include "KeyEvent.h"
 #include "ObjectModel.h"
@@ -239,20 +240,7 @@ void VirtualMachine::badCodeAddress(int address)
 
 Addr VirtualMachine::createByteVector(int size)
 {
-    if (size < 0)
-        raiseVmError(KErrInvalidArgument);
-    auto [vector, holder] = heap_->allocPair(16, -1, GC_CODE_VECTOR, 8, 0, GC_CODE_ARRAY);
-    space_.setRawWord(holder, Word(vector));
-    if (size > 0) {
-        uint64_t capacity = std::max<uint64_t>(10, uint64_t(size) * 12 / 10);
-        if (capacity > VMHeap::kMaxBlock)
-            raiseVmError(KErrVm, "Out of memory");
-        Addr elements = heap_->alloc(uint32_t(capacity), 0, GC_CODE_NATIVE);
-        space_.setRawWord(vector + 4, Word(elements));
-        space_.setRawWord(vector + 8, Word(capacity));
-        space_.setRawWord(vector + 12, size);
-    }
-    return holder;
+    return OVector::create(*heap_, 1, size).holder();
 }
 
 Addr VirtualMachine::newKeyEvent(int keyCode, int scanCode, int modifiers, const OString& text)
