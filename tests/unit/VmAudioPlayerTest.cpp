@@ -12,6 +12,7 @@
 
 #include <chrono>
 
+#include "Containers/OVector.h"
 #include "StringObjects.h"
 #include "VirtualMachineExtensions/AudioPlayer/AudioPlayer.h"
 
@@ -80,6 +81,27 @@ TEST_F(VmAudioPlayer, ClipsComeFromFilesWithTheirErrors)
     AudioPlayer& player = objectOf<AudioPlayer>(machine.heap(), Addr(machine.space().loadWord(Addr(cell))));
     EXPECT_EQ(player.data(), (std::vector<uint8_t>{0x10, 0x00, 0x20, 0x00, 0x30}));
     EXPECT_FALSE(player.playing());
+}
+
+TEST_F(VmAudioPlayer, ClipsFromByteArraysAreCopies)
+{
+    ASSERT_EQ(run("", ""), "ok");
+    const uint8_t bytes[] = {1, 2, 0xFE, 0x80};
+    Addr array = newByteVector(machine.heap(), bytes, sizeof bytes);
+    int32_t* s = machine.stack();
+    s[1] = Word(machine.globals());
+    s[2] = Word(array);
+    s[3] = 0;
+    EXPECT_EQ(registry.callExtension(28, 2, 3, machine.stackAddress()), 0);
+    OVector::ofHolder(machine.heap(), array, 1).data()[0] = 99;
+    AudioPlayer& player = objectOf<AudioPlayer>(machine.heap(), Addr(machine.space().loadWord(machine.globals())));
+    EXPECT_EQ(player.data(), (std::vector<uint8_t>{1, 2, 0xFE, 0x80}));
+    s[2] = 0;
+    EXPECT_EQ(errorOf([&] { registry.callExtension(28, 2, 3, machine.stackAddress()); }).second,
+              "NullPointerException: NULL pointer");
+    // A string is no byte array.
+    s[2] = Word(newStringObject(machine.heap(), OString("x")));
+    EXPECT_EQ(errorOf([&] { registry.callExtension(28, 2, 3, machine.stackAddress()); }).first, KErrVm);
 }
 
 TEST_F(VmAudioPlayer, ErrorsReachTheProgramAsExceptions)

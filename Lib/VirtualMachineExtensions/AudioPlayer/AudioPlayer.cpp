@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <string>
 
+#include "Containers/OVector.h"
 #include "StringObjects.h"
 #include "VirtualMachineExtensions/Sound.h"
 
@@ -113,7 +114,8 @@ AudioPlayer::~AudioPlayer()
 
 void AudioPlayer::start()
 {
-    if (iStream || iConnection->state() != PlayerConnection::EReady)
+    // An empty clip (from an empty byte array) has nothing to play.
+    if (iStream || iData.empty() || iConnection->state() != PlayerConnection::EReady)
         return;
     const pa_sample_spec spec{PA_SAMPLE_S16LE, kRate, 1};
     iStream = pa_stream_new(iConnection->context(), "tavix-audio-player", &spec, nullptr);
@@ -250,6 +252,11 @@ int AudioPlayerExtension::callDllNative(int aOperation, int aTop, Addr aStackBas
             break;
         }
         create(stack, std::move(bytes));
+        return aTop - 3;
+    }
+    case 2: {
+        heap.space().check(vm::nullCheck(Addr(stack.word(aTop - 2))), 4);
+        create(stack, vm::byteVectorBytes(heap, Addr(stack.word(aTop - 1))));
         return aTop - 3;
     }
     case 3:

@@ -9,6 +9,7 @@
 //        not open file: <name>", "InvalidArgumentException: File is empty",
 //        "IOException" when the read fails
 //   2 from bytes (player, byte[], slot)     t - 3  a copy of the array's bytes
+//        (an empty array gives a player that plays nothing)
 //   3 play (player)                         t - 1  deferred start
 //   4 stop (player)                         t - 1  deferred stop
 //   6 (slot) t - 1; 7, 8, 10, 12, 13 (slot) 0 replaces it; 9, 11 (two slots)
