@@ -1,6 +1,8 @@
 #include "MainView.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QScreen>
@@ -97,6 +99,66 @@ void MainView::endRun(int aStatus)
     QCoreApplication::exit(aStatus);
 }
 
+void MainView::finish(int aStatus)
+{
+    if (status == host::KRunGoesOn)
+        endRun(aStatus);
+}
+
+// ---------------------------------------------------------------------------
+// The desktop window
+
+QSize MainView::windowSizeFor(int aOrientation) const
+{
+    QSize logical = logicalSizeFor(aOrientation);
+    int scale = scaleRequest();
+    if (scale == screen::kScaleFit) {
+        QScreen* where = screen();
+        scale = where ? screen::fitScale(logical, where->availableGeometry().size()) : 1;
+    }
+    return logical * scale;
+}
+
+void MainView::useWindow(std::optional<QPoint> aPosition)
+{
+    windowed = true;
+    setWindowState(Qt::WindowNoState);
+    resize(windowSizeFor(orientationMode));
+    if (aPosition)
+        move(*aPosition);
+}
+
+void MainView::toggleFullScreen()
+{
+    if (isFullScreen()) {
+        showNormal();
+        resize(windowSizeFor(orientationMode));
+    } else {
+        if (QScreen* where = screen())
+            setGeometry(where->geometry());
+        showFullScreen();
+    }
+}
+
+bool MainView::saveScreen(const QString& aPath)
+{
+    ensureBackBuffer();
+    // A graphics object the program kept ends before the buffer is read.
+    vm::GraphicsContainer::endPaintingOn(&backBuffer);
+    return backBuffer.save(aPath, "PNG");
+}
+
+void MainView::saveTimestampedScreenshot()
+{
+    QString name = QDateTime::currentDateTime().toString(QStringLiteral("'screenshot-'yyyyMMdd-HHmmss-zzz'.png'"));
+    QString path = QDir(QString::fromStdU16String(appDirectory.toU16())).filePath(name);
+    if (saveScreen(path))
+        std::fprintf(stderr, "mcbrun: screenshot saved as %s\n", path.toLocal8Bit().constData());
+    else
+        std::fprintf(stderr, "mcbrun: cannot write the screenshot %s\n", path.toLocal8Bit().constData());
+    std::fflush(stderr);
+}
+
 // ---------------------------------------------------------------------------
 // Events
 
@@ -118,64 +180,61 @@ void MainView::painted()
     }
 }
 
-int MainView::translateKey(int aQtKey)
-{
-    if (aQtKey >= Qt::Key_Space && aQtKey <= Qt::Key_QuoteLeft)
-        return aQtKey;
-    switch (aQtKey) {
-    case Qt::Key_Backspace:
-        return 0x1000002;
-    case Qt::Key_Return:
-        return 0x1000001;
-    case Qt::Key_Left:
-        return 0x1000003;
-    case Qt::Key_Up:
-        return 0x1000005;
-    case Qt::Key_Right:
-        return 0x1000004;
-    case Qt::Key_Down:
-        return 0x1000006;
-    default:
-        return 0x1000000;
-    }
-}
-
 void MainView::deliverKeyEvent(QKeyEvent* aEvent, bool aPressed)
 {
     if (!machine)
         return;
-    int code = translateKey(aEvent->key());
+    int code = keyMap.translate(aEvent->key());
     int scanCode = int(aEvent->nativeScanCode());
     QString text = aEvent->text();
     deliver([&] { machine->deliverKey(code, scanCode, 0, OString(text), aPressed); });
 }
 
+bool MainView::handleWindowKey(QKeyEvent* aEvent)
+{
+    int key = aEvent->key();
+    if ((key != Qt::Key_F11 && key != Qt::Key_F12) || keyMap.remaps(key))
+        return false;
+    if (aEvent->type() == QEvent::KeyPress && !aEvent->isAutoRepeat()) {
+        if (key == Qt::Key_F11)
+            toggleFullScreen();
+        else
+            saveTimestampedScreenshot();
+    }
+    return true;
+}
+
 void MainView::keyPressEvent(QKeyEvent* aEvent)
 {
-    deliverKeyEvent(aEvent, true);
+    if (!handleWindowKey(aEvent))
+        deliverKeyEvent(aEvent, true);
 }
 
 void MainView::keyReleaseEvent(QKeyEvent* aEvent)
 {
-    deliverKeyEvent(aEvent, false);
+    if (!handleWindowKey(aEvent))
+        deliverKeyEvent(aEvent, false);
+}
+
+void MainView::deliverPointer(int aType, QMouseEvent* aEvent)
+{
+    QPoint p = pointerPosition(aEvent->position().toPoint());
+    deliver([&] { machine->deliverPointer(aType, p.x(), p.y(), 0); });
 }
 
 void MainView::mousePressEvent(QMouseEvent* aEvent)
 {
-    QPoint p = aEvent->position().toPoint();
-    deliver([&] { machine->deliverPointer(0, p.x(), p.y(), 0); });
+    deliverPointer(0, aEvent);
 }
 
 void MainView::mouseReleaseEvent(QMouseEvent* aEvent)
 {
-    QPoint p = aEvent->position().toPoint();
-    deliver([&] { machine->deliverPointer(1, p.x(), p.y(), 0); });
+    deliverPointer(1, aEvent);
 }
 
 void MainView::mouseMoveEvent(QMouseEvent* aEvent)
 {
-    QPoint p = aEvent->position().toPoint();
-    deliver([&] { machine->deliverPointer(6, p.x(), p.y(), 0); });
+    deliverPointer(6, aEvent);
 }
 
 void MainView::showEvent(QShowEvent* aEvent)
@@ -425,6 +484,10 @@ void MainView::setOrientation(int mode)
     orientationMode = mode;
     if (x11::available() && !x11::setPortraitRequest(quintptr(winId()), mode != 2))
         qDebug("setOrientationToPortrait, change property failed");
+    // A desktop window turns with the program, as the device's window
+    // manager does when it honours the request.
+    if (windowed && !isFullScreen())
+        resize(windowSizeFor(mode));
     update();
 }
 

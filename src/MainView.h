@@ -5,13 +5,16 @@
 // program terminates or fails (see RunGuard.h for the exit statuses).
 #pragma once
 
+#include <QPoint>
 #include <QString>
 #include <functional>
 #include <memory>
+#include <optional>
 
 #include "Containers/CAppsString.h"
 #include "ExtensionRegistry.h"
 #include "IO/FileStream.h"
+#include "KeyMap.h"
 #include "MainViewBase.h"
 #include "Scheduler.h"
 
@@ -41,14 +44,41 @@ public:
     // otherwise the path with separators converted and every "//" collapsed,
     // joined to the application directory.
     bool resolvePath(const OString& aPath, CAppsString& aResolved) const;
-    // VM key code of a Qt key.
-    static int translateKey(int aQtKey);
+    // VM key code of a Qt key (the built-in table).
+    static int translateKey(int aQtKey) { return KeyMap::builtIn(aQtKey); }
     // The root-window watch reports the window manager's current application
     // window (0xFFFFFFFF: the desktop gives the screen to applications).
     void windowManagerChanged(unsigned long aCurrentAppWindow);
 
     // Which of foreground/background was delivered last (process-wide).
     static bool lastForeground;
+
+    // Desktop window handling (the device's window manager decides all of
+    // this itself; the window is full screen there). Set before the window
+    // is shown.
+    void setKeyMap(const KeyMap& aKeyMap) { keyMap = aKeyMap; }
+    // A normal window of the logical size times the scale (the largest that
+    // fits the screen for screen::kScaleFit), at aPosition when given. The
+    // window follows the program's orientation.
+    void useWindow(std::optional<QPoint> aPosition);
+    bool isWindowed() const { return windowed; }
+    // The window's size for the logical screen of an orientation.
+    QSize windowSizeFor(int aOrientation) const;
+    // F11: full screen <-> window.
+    void toggleFullScreen();
+    // The start orientation, before the VM starts (1 portrait, 2 landscape).
+    void setInitialOrientation(int aMode) { setOrientation(aMode); }
+
+    // The logical screen (the back buffer as the program drew it) as a PNG
+    // file; false when it cannot be written.
+    bool saveScreen(const QString& aPath);
+    // F12: the logical screen as screenshot-YYYYMMDD-HHMMSS-mmm.png in the
+    // application directory; the outcome is reported on standard error.
+    void saveTimestampedScreenshot();
+    // Ends the run in order with the status (nothing when it has ended).
+    void finish(int aStatus);
+    // True once a picture of the program has reached the window.
+    bool hasPainted() const { return firstPaintReported; }
 
     // FrameworkServices
     KELVAR::OutputStream* openOutputStream(const OString& path, int truncate) override;
@@ -120,6 +150,9 @@ private:
     // Delivers foreground or background when visibility changed.
     void updateForeground();
     void deliverKeyEvent(QKeyEvent* aEvent, bool aPressed);
+    // F11 and F12 (unless the keymap gives them to the program).
+    bool handleWindowKey(QKeyEvent* aEvent);
+    void deliverPointer(int aType, QMouseEvent* aEvent);
 
     // Declared first: destroyed after everything that refers to it.
     std::unique_ptr<vm::VirtualMachine> machine;
@@ -134,4 +167,6 @@ private:
 
     int status = -1;
     bool firstPaintReported = false;
+    KeyMap keyMap;
+    bool windowed = false;
 };

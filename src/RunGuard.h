@@ -12,6 +12,7 @@ enum ExitStatus {
     EExitError = 1,       // a VM error escaped ("FATAL: " + its text), index.mcb missing
     EExitTerminated = 2,  // the program asked to terminate (code 12)
     EExitFatal = 3,       // a fatal error ended the run (code 11; the VM logged "FATAL: ...")
+    EExitUsage = 2,       // before the run: a mistake on the command line or in its files, no display
 };
 
 // The run goes on.

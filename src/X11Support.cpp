@@ -30,6 +30,15 @@ bool available()
     return display() != nullptr;
 }
 
+bool canOpenDisplay()
+{
+    Display* dpy = XOpenDisplay(nullptr);
+    if (!dpy)
+        return false;
+    XCloseDisplay(dpy);
+    return true;
+}
+
 void setNonComposited()
 {
     Display* dpy = display();

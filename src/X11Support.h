@@ -13,6 +13,10 @@ namespace x11 {
 // True when running on xcb with an Xlib display.
 bool available();
 
+// True when the X display named by $DISPLAY accepts a connection (tried
+// before the application object exists, which would abort without one).
+bool canOpenDisplay();
+
 // Asks the compositor not to composite: _HILDON_NON_COMPOSITED_WINDOW = 1
 // (INTEGER, format 32) on the root window, when that atom exists.
 void setNonComposited();

@@ -47,9 +47,10 @@ ln -s "$MCBRUN" "$E2E_TMP/$name"
 run_in "$empty" "$E2E_TMP/$name" --auto
 [ "$EXITED" -eq 1 ] || e2e_fail "--auto without an application: status $EXITED"
 e2e_expect_grep "$out" "^Failed to open '/opt/$name/index.mcb'\$"
-# "--auto" only counts as the first argument.
-run_in "$empty" "$E2E_TMP/$name" -x --auto
-e2e_expect_grep "$out" "^Failed to open '$empty/index.mcb'\$"
+# "--auto" among other options.
+run_in "$empty" "$E2E_TMP/$name" --windowed --auto
+[ "$EXITED" -eq 1 ] || e2e_fail "--windowed --auto: status $EXITED"
+e2e_expect_grep "$out" "^Failed to open '/opt/$name/index.mcb'\$"
 
 # A base name that makes "/opt/<name>" longer than 4096 bytes.
 long=$(printf 'n%.0s' $(seq 1 4092))

@@ -19,6 +19,8 @@ e2e_init() {
     export DBUS_SYSTEM_BUS_ADDRESS=unix:path=$E2E_TMP/no-system-bus
     export XDG_RUNTIME_DIR=$E2E_TMP/runtime
     mkdir -m 700 "$XDG_RUNTIME_DIR"
+    # No settings file of the person running the tests.
+    export XDG_CONFIG_HOME=$E2E_TMP/config
     # The 800 x 480 screen of the device for the offscreen platform.
     cat > "$E2E_TMP/screen.json" <<'JSON'
 { "synchronousWindowSystemEvents": false, "windowFrameMargins": false,
@@ -133,10 +135,11 @@ e2e_install() {
     "$MCBAS" -o "$dir/index.mcb" "$program"
 }
 
-# Starts Xvfb on a free display (800 x 480, 24 bits); sets DISPLAY.
+# Starts Xvfb on a free display (WIDTHxHEIGHT, default 800x480, 24 bits);
+# sets DISPLAY.
 e2e_xvfb() {
     local fdfile=$E2E_TMP/display
-    e2e_spawn Xvfb -displayfd 5 -screen 0 800x480x24 -nolisten tcp -noreset 5>"$fdfile"
+    e2e_spawn Xvfb -displayfd 5 -screen 0 "${1:-800x480}x24" -nolisten tcp -noreset 5>"$fdfile"
     local deadline=$((SECONDS + 10))
     until [ -s "$fdfile" ]; do
         [ "$SECONDS" -lt "$deadline" ] || e2e_fail "Xvfb did not start"

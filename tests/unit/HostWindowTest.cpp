@@ -405,10 +405,14 @@ pressed:
     key(QEvent::KeyPress, Qt::Key_K, "k");
     EXPECT_EQ(captured(), "LOG: drawn\n");
     EXPECT_EQ(pixel(view->backBufferPixmap().toImage(), 5, 5), 0xFF000000u);
-    // A resize replaces the buffer with nothing left painting the old one.
+    // A turn replaces the buffer with nothing left painting the old one; a
+    // resize keeps the logical screen.
     view->resize(640, 480);
     grab();
-    EXPECT_EQ(view->backBufferPixmap().size(), QSize(640, 480));
+    EXPECT_EQ(view->backBufferPixmap().size(), QSize(800, 480));
+    view->setOrientation(3);
+    grab();
+    EXPECT_EQ(view->backBufferPixmap().size(), QSize(480, 800));
 }
 
 TEST_F(HostWindow, StartUpFailuresEndTheRunWithStatusOne)
