@@ -33,8 +33,11 @@ Window:
   --fullscreen          full screen, the picture scaled to fit (the default
                         with the device's window manager)
   --scale N|fit         show every pixel as an N x N block (N from 1 to 16),
-                        or at the largest scale that fits the screen; the
-                        pointer is mapped back to logical coordinates
+                        or size the window for the largest scale that fits
+                        the screen; without it a window starts at scale 1
+                        and the picture takes the largest whole scale that
+                        fits the window or screen; the pointer is mapped
+                        back to logical coordinates
   --portrait            start in portrait (480 x 800)
   --window-position X,Y put the window's top-left corner at X,Y
   F11                   (in the window) toggles full screen

@@ -111,7 +111,7 @@ void MainView::finish(int aStatus)
 QSize MainView::windowSizeFor(int aOrientation) const
 {
     QSize logical = logicalSizeFor(aOrientation);
-    int scale = scaleRequest();
+    int scale = windowScale;
     if (scale == screen::kScaleFit) {
         QScreen* where = screen();
         scale = where ? screen::fitScale(logical, where->availableGeometry().size()) : 1;
@@ -119,9 +119,10 @@ QSize MainView::windowSizeFor(int aOrientation) const
     return logical * scale;
 }
 
-void MainView::useWindow(std::optional<QPoint> aPosition)
+void MainView::useWindow(std::optional<QPoint> aPosition, int aScale)
 {
     windowed = true;
+    windowScale = aScale;
     setWindowState(Qt::WindowNoState);
     resize(windowSizeFor(orientationMode));
     if (aPosition)

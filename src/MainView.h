@@ -57,10 +57,11 @@ public:
     // this itself; the window is full screen there). Set before the window
     // is shown.
     void setKeyMap(const KeyMap& aKeyMap) { keyMap = aKeyMap; }
-    // A normal window of the logical size times the scale (the largest that
+    // A normal window of the logical size times aScale (the largest that
     // fits the screen for screen::kScaleFit), at aPosition when given. The
-    // window follows the program's orientation.
-    void useWindow(std::optional<QPoint> aPosition);
+    // window follows the program's orientation. (The picture in it follows
+    // the scale request of MainViewBase.)
+    void useWindow(std::optional<QPoint> aPosition, int aScale);
     bool isWindowed() const { return windowed; }
     // The window's size for the logical screen of an orientation.
     QSize windowSizeFor(int aOrientation) const;
@@ -169,4 +170,5 @@ private:
     bool firstPaintReported = false;
     KeyMap keyMap;
     bool windowed = false;
+    int windowScale = 1;
 };

@@ -140,14 +140,16 @@ void setUpWindow(MainView& aView, const RunSetup& aSetup, const QString& aTitle)
         unsigned long appWindow = 0;
         fullscreen = x11::currentAppWindow(appWindow);  // the device's window manager runs
     }
-    aView.setScaleRequest(options.scale.value_or(fullscreen ? screen::kScaleFit : 1));
+    // The picture takes the scale given, else the largest that fits; a
+    // window starts at the scale given, else at 1.
+    aView.setScaleRequest(options.scale.value_or(screen::kScaleFit));
     if (options.portrait)
         aView.setInitialOrientation(1);
     if (!fullscreen) {
         std::optional<QPoint> position;
         if (options.position)
             position = QPoint(options.position->x, options.position->y);
-        aView.useWindow(position);
+        aView.useWindow(position, options.scale.value_or(1));
     }
 }
 

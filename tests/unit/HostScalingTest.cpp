@@ -278,19 +278,18 @@ TEST_F(HostScaling, RepaintsCoverTheScaledRectangle)
 
 TEST_F(HostScaling, ADesktopWindowHasTheScaledLogicalSizeAndTurnsWithTheProgram)
 {
-    view->setScaleRequest(2);
-    EXPECT_EQ(view->windowSizeFor(2), QSize(1600, 960));
-    EXPECT_EQ(view->windowSizeFor(1), QSize(960, 1600));
-    view->setScaleRequest(3);
-    EXPECT_EQ(view->windowSizeFor(2), QSize(2400, 1440));
-    // "fit": the largest scale for the screen (800 x 480 in the tests).
-    view->setScaleRequest(screen::kScaleFit);
-    ASSERT_EQ(view->screen()->availableGeometry().size(), QSize(800, 480));
-    EXPECT_EQ(view->windowSizeFor(2), QSize(800, 480));
-
-    view->setScaleRequest(1);
-    view->useWindow(QPoint(30, 40));
+    view->useWindow(std::nullopt, 2);
     EXPECT_TRUE(view->isWindowed());
+    EXPECT_EQ(view->size(), QSize(1600, 960));
+    EXPECT_EQ(view->windowSizeFor(1), QSize(960, 1600));
+    view->useWindow(std::nullopt, 3);
+    EXPECT_EQ(view->size(), QSize(2400, 1440));
+    // "fit": the largest scale for the screen (800 x 480 in the tests).
+    ASSERT_EQ(view->screen()->availableGeometry().size(), QSize(800, 480));
+    view->useWindow(std::nullopt, screen::kScaleFit);
+    EXPECT_EQ(view->size(), QSize(800, 480));
+
+    view->useWindow(QPoint(30, 40), 1);
     EXPECT_EQ(view->size(), QSize(800, 480));
     EXPECT_EQ(view->pos(), QPoint(30, 40));
     ASSERT_EQ(start(kDots), host::KRunGoesOn);
