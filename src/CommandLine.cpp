@@ -44,6 +44,15 @@ Window:
   F12                   (in the window) saves the logical screen as
                         screenshot-YYYYMMDD-HHMMSS-mmm.png in APPDIR
 
+Device stand-ins:
+  --tilt keys           Ctrl+arrow keys tilt the simulated accelerometer by
+                        10 degrees a press towards that side (Ctrl+Space lays
+                        it flat), and so does moving the mouse with the right
+                        button held; these keys and that button then do not
+                        reach the application
+  --tilt X,Y,Z          a fixed accelerometer reading in thousandths of g
+                        (lying flat: 0,0,-1000)
+
 Headless runs and capture:
   --headless            run without any display (off-screen, nothing shown)
   --screenshot FILE     write the logical screen to FILE (PNG) once the first
@@ -142,6 +151,29 @@ std::optional<Position> positionValue(const std::string& aText)
     return Position{int(*x), int(*y)};
 }
 
+// "keys" or X,Y,Z.
+bool tiltValue(Options& aOptions, const std::string& aText)
+{
+    if (aText == "keys") {
+        aOptions.tiltKeys = true;
+        aOptions.tiltReading.reset();
+        return true;
+    }
+    QStringList parts = QString::fromStdString(aText).split(u',');
+    if (parts.size() != 3)
+        return false;
+    int axes[3];
+    for (int i = 0; i < 3; ++i) {
+        std::optional<long long> value = parseNumber(parts[i].trimmed(), -100000, 100000);
+        if (!value)
+            return false;
+        axes[i] = int(*value);
+    }
+    aOptions.tiltKeys = false;
+    aOptions.tiltReading = Reading3{axes[0], axes[1], axes[2]};
+    return true;
+}
+
 const char kScaleExpected[] = "a whole number from 1 to 16 or 'fit'";
 const char kMsExpected[] = "a number of milliseconds";
 const char kPositionExpected[] = "X,Y (two whole numbers)";
@@ -185,6 +217,7 @@ const std::vector<OptionSpec>& optionSpecs()
          "a file name"},
         {"--window-position", true,
          [](Options& o, const std::string& v) { return bool(o.position = positionValue(v)); }, kPositionExpected},
+        {"--tilt", true, tiltValue, "'keys' or X,Y,Z (thousandths of g)"},
         {"--screenshot", true,
          [](Options& o, const std::string& v) {
              o.screenshot = v;

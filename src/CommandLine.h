@@ -27,6 +27,11 @@ struct Position {
     bool operator==(const Position&) const = default;
 };
 
+struct Reading3 {
+    int x = 0, y = 0, z = 0;
+    bool operator==(const Reading3&) const = default;
+};
+
 struct Options {
     bool help = false;
     bool version = false;
@@ -38,6 +43,10 @@ struct Options {
     bool portrait = false;
     std::optional<std::string> keymap;
     std::optional<Position> position;
+
+    // --tilt keys, or a fixed reading (thousandths of g per axis).
+    bool tiltKeys = false;
+    std::optional<Reading3> tiltReading;
 
     bool headless = false;
     std::string screenshot;

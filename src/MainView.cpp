@@ -17,6 +17,7 @@
 #include "IO/FileUtility.h"
 #include "RunGuard.h"
 #include "VirtualMachine.h"
+#include "VirtualMachineExtensions/Accelerometer/Accelerometer.h"
 #include "X11Support.h"
 
 bool MainView::lastForeground = false;
@@ -38,6 +39,8 @@ MainView::MainView(const CAppsString& aAppDirectory) : appDirectory(aAppDirector
 
 MainView::~MainView()
 {
+    if (tilt)
+        ext::Accelerometer::setSimulatedReading(std::nullopt);
     // Painters of the VM on the back buffer close before the VM goes.
     vm::GraphicsContainer::endPaintingOn(&backBuffer);
 }
@@ -193,6 +196,10 @@ void MainView::deliverKeyEvent(QKeyEvent* aEvent, bool aPressed)
 
 bool MainView::handleWindowKey(QKeyEvent* aEvent)
 {
+    if (tilt && tilt->handleKey(*aEvent)) {
+        updateSimulatedTilt();
+        return true;
+    }
     int key = aEvent->key();
     if ((key != Qt::Key_F11 && key != Qt::Key_F12) || keyMap.remaps(key))
         return false;
@@ -217,8 +224,30 @@ void MainView::keyReleaseEvent(QKeyEvent* aEvent)
         deliverKeyEvent(aEvent, false);
 }
 
+void MainView::useTiltControls()
+{
+    tilt.emplace();
+    updateSimulatedTilt();
+}
+
+void MainView::updateSimulatedTilt()
+{
+    TiltReading r = tilt->reading();
+    ext::Accelerometer::setSimulatedReading(ext::Accelerometer::Reading{r.x, r.y, r.z});
+}
+
+bool MainView::handleTiltMouse(QMouseEvent* aEvent)
+{
+    if (!tilt || !tilt->handleMouse(*aEvent, aEvent->position().toPoint()))
+        return false;
+    updateSimulatedTilt();
+    return true;
+}
+
 void MainView::deliverPointer(int aType, QMouseEvent* aEvent)
 {
+    if (handleTiltMouse(aEvent))
+        return;
     QPoint p = pointerPosition(aEvent->position().toPoint());
     deliver([&] { machine->deliverPointer(aType, p.x(), p.y(), 0); });
 }

@@ -17,6 +17,7 @@
 #include "KeyMap.h"
 #include "MainViewBase.h"
 #include "Scheduler.h"
+#include "Tilt.h"
 
 namespace vm {
 class VirtualMachine;
@@ -67,6 +68,10 @@ public:
     QSize windowSizeFor(int aOrientation) const;
     // F11: full screen <-> window.
     void toggleFullScreen();
+    // Ctrl+arrows and the right mouse button tilt the simulated
+    // accelerometer (Tilt.h), which starts flat; until the window goes.
+    void useTiltControls();
+    const std::optional<Tilt>& tiltControls() const { return tilt; }
     // The start orientation, before the VM starts (1 portrait, 2 landscape).
     void setInitialOrientation(int aMode) { setOrientation(aMode); }
 
@@ -151,8 +156,12 @@ private:
     // Delivers foreground or background when visibility changed.
     void updateForeground();
     void deliverKeyEvent(QKeyEvent* aEvent, bool aPressed);
-    // F11 and F12 (unless the keymap gives them to the program).
+    // F11 and F12 (unless the keymap gives them to the program) and the
+    // tilt keys.
     bool handleWindowKey(QKeyEvent* aEvent);
+    // The tilt's mouse button.
+    bool handleTiltMouse(QMouseEvent* aEvent);
+    void updateSimulatedTilt();
     void deliverPointer(int aType, QMouseEvent* aEvent);
 
     // Declared first: destroyed after everything that refers to it.
@@ -171,4 +180,5 @@ private:
     KeyMap keyMap;
     bool windowed = false;
     int windowScale = 1;
+    std::optional<Tilt> tilt;
 };

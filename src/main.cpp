@@ -30,6 +30,7 @@
 #include "QtClientApplication.h"
 #include "RunControl.h"
 #include "RunGuard.h"
+#include "VirtualMachineExtensions/Accelerometer/Accelerometer.h"
 #include "X11Support.h"
 
 namespace {
@@ -145,6 +146,8 @@ void setUpWindow(MainView& aView, const RunSetup& aSetup, const QString& aTitle)
     aView.setScaleRequest(options.scale.value_or(screen::kScaleFit));
     if (options.portrait)
         aView.setInitialOrientation(1);
+    if (options.tiltKeys)
+        aView.useTiltControls();
     if (!fullscreen) {
         std::optional<QPoint> position;
         if (options.position)
@@ -171,6 +174,8 @@ int runApplication(QtClientApplication& aApp, const CAppsString& aDirectory, con
 {
     MainView view(aDirectory);
     setUpWindow(view, aSetup, aTitle);
+    if (const std::optional<cli::Reading3>& tilt = aSetup.options.tiltReading)
+        ext::Accelerometer::setSimulatedReading(ext::Accelerometer::Reading{tilt->x, tilt->y, tilt->z});
     RunControl control(view, runPlan(aSetup));
     {
         QDBusConnection bus = QDBusConnection::systemBus();

@@ -38,7 +38,8 @@ std::string mistake(std::vector<std::string> aArguments)
 TEST(HostCommandLine, NoArgumentsMeanTheDeviceDefaults)
 {
     Options o = parse({});
-    EXPECT_FALSE(o.help || o.version || o.autoDirectory || o.portrait || o.headless);
+    EXPECT_FALSE(o.help || o.version || o.autoDirectory || o.portrait || o.headless || o.tiltKeys);
+    EXPECT_FALSE(o.tiltReading);
     EXPECT_EQ(o.application, "");
     EXPECT_EQ(o.window, WindowMode::Default);
     EXPECT_FALSE(o.scale || o.keymap || o.position || o.after || o.every || o.runFor);
@@ -66,6 +67,12 @@ TEST(HostCommandLine, EveryOptionSetsItsSetting)
     EXPECT_EQ(o.events, "e.txt");
     EXPECT_EQ(o.application, "app");
 
+    Options keys = parse({"--tilt", "keys"});
+    EXPECT_TRUE(keys.tiltKeys);
+    EXPECT_FALSE(keys.tiltReading);
+    Options fixed = parse({"--tilt", "keys", "--tilt=0, 500,-866"});
+    EXPECT_FALSE(fixed.tiltKeys);
+    EXPECT_EQ(fixed.tiltReading, (cli::Reading3{0, 500, -866}));
     EXPECT_EQ(parse({"--fullscreen"}).window, WindowMode::Fullscreen);
     EXPECT_EQ(parse({"--fullscreen", "--windowed"}).window, WindowMode::Windowed);  // the last one counts
     EXPECT_TRUE(parse({"--auto"}).autoDirectory);
@@ -108,6 +115,9 @@ TEST(HostCommandLine, MistakesAreOneLineEach)
     EXPECT_EQ(mistake({"--window-position", "10"}),
               "mcbrun: --window-position: '10' is not X,Y (two whole numbers)");
     EXPECT_EQ(mistake({"--keymap="}), "mcbrun: --keymap: '' is not a file name");
+    for (const char* bad : {"mouse", "1,2", "1,2,3,4", "a,b,c", ""})
+        EXPECT_EQ(mistake({"--tilt", bad}),
+                  std::string("mcbrun: --tilt: '") + bad + "' is not 'keys' or X,Y,Z (thousandths of g)");
     EXPECT_EQ(mistake({"a", "b"}), "mcbrun: more than one application given: 'a' and 'b'");
     EXPECT_EQ(mistake({"--auto", "app"}), "mcbrun: --auto and an application directory ('app') exclude each other");
     EXPECT_EQ(mistake({"--after", "10"}), "mcbrun: --after needs --screenshot");
@@ -218,7 +228,8 @@ TEST(HostCommandLine, HelpDocumentsEveryOptionAndTheExitStatuses)
     for (const char* option :
          {"--auto", "--keymap FILE", "--help", "--version", "--windowed", "--fullscreen", "--scale N|fit",
           "--portrait", "--window-position X,Y", "--headless", "--screenshot FILE", "--after MS", "--frames DIR",
-          "--every MS", "--run-for MS", "--events FILE", "F11", "F12", "mcbrun.conf"})
+          "--every MS", "--run-for MS", "--events FILE", "--tilt keys", "--tilt X,Y,Z", "F11", "F12",
+          "mcbrun.conf"})
         EXPECT_NE(help.find(option), std::string::npos) << option;
     size_t statuses = help.find("\nExit status:\n");
     ASSERT_NE(statuses, std::string::npos);
