@@ -34,7 +34,7 @@ expect_status 0 "--help"
 [ -s "$err" ] && e2e_fail "--help wrote on standard error"
 head -n 1 "$out" | grep -qx 'Usage: mcbrun \[OPTIONS\] \[APPDIR | APPDIR/index.mcb\]' || e2e_fail "no usage line"
 for option in --auto --keymap --help --version --windowed --fullscreen --scale --portrait --window-position \
-    --headless --screenshot --after --frames --every --run-for --events F11 F12; do
+    --headless --screenshot --after --frames --every --run-for --events --tilt F11 F12; do
     grep -qE -- "^  (-h, )?$option( |$)" "$out" || e2e_fail "--help does not list $option"
 done
 e2e_expect_grep "$out" '^Exit status:$'

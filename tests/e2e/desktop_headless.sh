@@ -120,6 +120,29 @@ run --headless --keymap keys.txt --events keys-play.txt "$demo"
 [ "$EXITED" -eq 0 ] || e2e_fail "quit: status $EXITED"
 [ "$(e2e_count "$err" '^LOG: 16777220$')" -eq 2 ] || e2e_fail "W did not arrive as Right"
 
+# The simulated accelerometer: a fixed reading, and one tilted by keys
+# (nine Ctrl+Right presses: 90 degrees, X = 1 g; the tilt keys do not reach
+# the program).
+tilt=$E2E_TMP/tilt
+e2e_install "$SOURCE/tests/e2e/programs/tilt.mcbs" "$tilt"
+export MCB_ACCELEROMETER_NODE=$E2E_TMP/no-sensor
+printf 'key A\nquit\n' >read.txt
+run --headless --tilt -500,0,-866 --events read.txt "$tilt"
+[ "$EXITED" -eq 0 ] || e2e_fail "--tilt X,Y,Z: status $EXITED"
+[ "$(grep -A2 '^LOG: x$' "$err" | tr '\n' ' ')" = "LOG: x LOG: -1 LOG: -2147483648 " ] ||
+    e2e_fail "--tilt -500,0,-866 did not read -0.5: $(grep -A2 '^LOG: x$' "$err" | tr '\n' ' ')"
+{
+    echo "key A"
+    for _ in $(seq 9); do echo "key Ctrl+Right"; done
+    echo "key A"
+    echo quit
+} >tilt-play.txt
+run --headless --tilt keys --events tilt-play.txt "$tilt"
+[ "$EXITED" -eq 0 ] || e2e_fail "--tilt keys: status $EXITED"
+[ "$(grep -A2 '^LOG: x$' "$err" | tr '\n' ' ')" = "LOG: x LOG: 0 LOG: 0 LOG: x LOG: 1 LOG: 0 " ] ||
+    e2e_fail "--tilt keys did not tilt: $(grep -A2 '^LOG: x$' "$err" | tr '\n' ' ')"
+unset MCB_ACCELEROMETER_NODE
+
 # A screenshot that cannot be written: said, status 1.
 run --headless --screenshot "$E2E_TMP/no/such/dir/shot.png" "$scene"
 [ "$EXITED" -eq 1 ] || e2e_fail "unwritable screenshot: status $EXITED"
