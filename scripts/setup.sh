@@ -9,6 +9,8 @@ PACKAGES=(
   qt6-base-dev libpulse-dev zlib1g-dev libx11-dev libxcb1-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-dejavu-core
+  # the Debian package (dpkg-shlibdeps)
+  dpkg-dev
   # end-to-end and speed tests
   xvfb xauth xdotool x11-apps x11-utils imagemagick
   dbus-daemon dbus-bin

@@ -39,7 +39,8 @@ Window:
                         fits the window or screen; the pointer is mapped
                         back to logical coordinates
   --portrait            start in portrait (480 x 800)
-  --window-position X,Y put the window's top-left corner at X,Y
+  --window-position X,Y
+                        put the window's top-left corner at X,Y
   F11                   (in the window) toggles full screen
   F12                   (in the window) saves the logical screen as
                         screenshot-YYYYMMDD-HHMMSS-mmm.png in APPDIR
