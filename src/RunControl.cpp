@@ -10,7 +10,15 @@
 #include "MainView.h"
 #include "RunGuard.h"
 
-RunControl::RunControl(MainView& aView, RunPlan aPlan) : QObject(&aView), view(aView), plan(std::move(aPlan)) {}
+RunControl::RunControl(MainView& aView, RunPlan aPlan) : view(aView), plan(std::move(aPlan))
+{
+    connect(&view, &MainView::firstPaintDone, this, [this] {
+        std::vector<std::function<void()>> works;
+        works.swap(waitingForPicture);
+        for (const auto& work : works)
+            work();
+    });
+}
 
 QString RunControl::frameName(const QString& aDirectory, int aNumber)
 {
@@ -42,16 +50,10 @@ void RunControl::start()
 
 void RunControl::afterFirstPicture(std::function<void()> aWork)
 {
-    if (view.hasPainted()) {
+    if (view.hasPainted())
         aWork();
-        return;
-    }
-    auto* connection = new QMetaObject::Connection;
-    *connection = connect(&view, &MainView::firstPaintDone, this, [connection, aWork] {
-        disconnect(*connection);
-        delete connection;
-        aWork();
-    });
+    else
+        waitingForPicture.push_back(std::move(aWork));
 }
 
 void RunControl::failWriting(const QString& aPath)

@@ -50,5 +50,6 @@ private:
     RunPlan plan;
     int framesWritten = 0;
     QTimer* frameTimer = nullptr;
+    std::vector<std::function<void()>> waitingForPicture;
     Qt::MouseButtons buttons;
 };

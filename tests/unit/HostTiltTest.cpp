@@ -38,6 +38,7 @@ TEST(HostTilt, GravityInThousandthsAtARollAndPitch)
 
 TEST(HostTilt, CtrlArrowsTiltAndCtrlSpaceLaysFlat)
 {
+    ASSERT_TRUE(ensureApplication());  // input events belong to the application
     Tilt tilt;
     for (int i = 0; i < 3; ++i)
         EXPECT_TRUE(tilt.handleKey(ctrlKey(Qt::Key_Right)));
@@ -59,6 +60,7 @@ TEST(HostTilt, CtrlArrowsTiltAndCtrlSpaceLaysFlat)
 
 TEST(HostTilt, TheRightButtonTiltsWhileHeld)
 {
+    ASSERT_TRUE(ensureApplication());  // input events belong to the application
     Tilt tilt;
     tilt.handleKey(ctrlKey(Qt::Key_Up));
     EXPECT_FALSE(tilt.handleMouse(mouse(QEvent::MouseButtonPress, Qt::LeftButton, Qt::LeftButton, {5, 5}), {5, 5}));
