@@ -3,13 +3,13 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QString>
+#include <QStringList>
 #include <cstdio>
 #include <cstring>
-#include <QStringList>
 #include <functional>
 
-#include "KeyMap.h"
 #include "ScreenScaling.h"
+#include "TextFile.h"
 
 namespace cli {
 
@@ -317,16 +317,9 @@ std::optional<std::string> applyConfig(const std::string& aText, const std::stri
                                        const std::string& aDirectory, Options& aOptions)
 {
     Options fromFile;
-    const QStringList lines = QString::fromUtf8(aText.data(), qsizetype(aText.size())).split(u'\n');
-    for (qsizetype index = 0; index < lines.size(); ++index) {
-        std::string where = "mcbrun: " + aName + ":" + std::to_string(index + 1) + ": ";
-        QString line = lines[index];
-        qsizetype hash = line.indexOf(u'#');
-        if (hash >= 0)
-            line.truncate(hash);
-        line = line.trimmed();
-        if (line.isEmpty())
-            continue;
+    for (const TextLine& textLine : meaningfulLines(aText)) {
+        std::string where = "mcbrun: " + lineMistake(aName, textLine.number, QString());
+        const QString& line = textLine.text;
         qsizetype equals = line.indexOf(u'=');
         if (equals < 0)
             return where + "expected 'name = value', found " + inQuotes(line.toStdString());

@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <iterator>
 
+#include "TextFile.h"
+
 QString keyText(const HostKey& aKey)
 {
     int key = aKey.key;
@@ -32,19 +34,10 @@ std::optional<std::string> parseEventScript(const std::string& aText, const std:
                                             std::vector<ScriptEvent>& aEvents)
 {
     std::vector<ScriptEvent> events;
-    const QStringList lines = QString::fromUtf8(aText.data(), qsizetype(aText.size())).split(u'\n');
-    for (qsizetype index = 0; index < lines.size(); ++index) {
-        int lineNumber = int(index) + 1;
-        auto error = [&](const QString& aWhat) {
-            return aName + ":" + std::to_string(lineNumber) + ": " + aWhat.toStdString();
-        };
-        QString line = lines[index];
-        qsizetype hash = line.indexOf(u'#');
-        if (hash >= 0)
-            line.truncate(hash);
-        line = line.simplified();
-        if (line.isEmpty())
-            continue;
+    for (const TextLine& textLine : meaningfulLines(aText)) {
+        const int lineNumber = textLine.number;
+        auto error = [&](const QString& aWhat) { return lineMistake(aName, lineNumber, aWhat); };
+        const QString line = textLine.text.simplified();
         QStringList words = line.split(u' ');
         const QString& command = words[0];
         ScriptEvent event;

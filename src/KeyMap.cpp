@@ -1,7 +1,7 @@
 #include "KeyMap.h"
 
 #include <QKeySequence>
-#include <QStringList>
+#include "TextFile.h"
 
 int KeyMap::builtIn(int aQtKey)
 {
@@ -29,19 +29,6 @@ int KeyMap::translate(int aQtKey) const
 {
     auto it = entries.find(aQtKey);
     return it != entries.end() ? it->second : builtIn(aQtKey);
-}
-
-std::optional<long long> parseNumber(const QString& aText, long long aMin, long long aMax)
-{
-    bool ok = false;
-    long long value = 0;
-    if (aText.startsWith(QLatin1String("0x")) || aText.startsWith(QLatin1String("0X")))
-        value = aText.mid(2).toLongLong(&ok, 16);
-    else if (!aText.isEmpty() && (aText[0].isDigit() || aText[0] == u'-'))
-        value = aText.toLongLong(&ok, 10);
-    if (!ok || value < aMin || value > aMax)
-        return std::nullopt;
-    return value;
 }
 
 std::optional<HostKey> hostKeyFromName(const QString& aName)
@@ -94,19 +81,10 @@ std::optional<std::string> KeyMap::parse(const std::string& aText, const std::st
 {
     std::map<int, int> parsed = entries;
     std::map<int, int> lineOf;
-    const QStringList lines = QString::fromUtf8(aText.data(), qsizetype(aText.size())).split(u'\n');
-    for (qsizetype index = 0; index < lines.size(); ++index) {
-        int lineNumber = int(index) + 1;
-        auto error = [&](const QString& aWhat) {
-            return aName + ":" + std::to_string(lineNumber) + ": " + aWhat.toStdString();
-        };
-        QString line = lines[index];
-        qsizetype hash = line.indexOf(u'#');
-        if (hash >= 0)
-            line.truncate(hash);
-        line = line.trimmed();
-        if (line.isEmpty())
-            continue;
+    for (const TextLine& textLine : meaningfulLines(aText)) {
+        const int lineNumber = textLine.number;
+        auto error = [&](const QString& aWhat) { return lineMistake(aName, lineNumber, aWhat); };
+        const QString& line = textLine.text;
         // The first "=" after the host key separates the two sides, so "="
         // itself can be remapped ("= = Return").
         qsizetype equals = line.indexOf(u'=', 1);

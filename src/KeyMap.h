@@ -55,7 +55,3 @@ std::optional<HostKey> hostKeyFromName(const QString& aName);
 
 // The application key code of a name of the keymap format, or nothing.
 std::optional<int> applicationKeyFromName(const QString& aName);
-
-// A whole number in decimal or 0x hex, or nothing (also when it does not fit
-// 32 bits).
-std::optional<long long> parseNumber(const QString& aText, long long aMin, long long aMax);
