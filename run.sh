@@ -30,6 +30,7 @@ cmake --build build --target mcbrun mcb-as
 app=build/examples/demo
 mkdir -p "$app"
 build/mcb-as -o "$app/index.mcb" examples/demo.mcbs
+cp examples/*.png "$app/"                # the images the demo loads
 
 echo "demo: the marker follows the pointer, arrow keys move the box, C changes its colour," \
     "O turns the screen, Q quits" >&2

@@ -44,7 +44,7 @@ public:
     virtual QSize getSize() = 0;
 };
 
-class BitmapContainer : public VMBitmap {
+class BitmapContainer final : public VMBitmap {
 public:
     // Payload bytes of a bitmap block (the handle word).
     static constexpr uint32_t kBlockSize = 4;

@@ -84,14 +84,21 @@ void storeRecord(VMHeap& aHeap, Word aTarget, Addr aRecord)
     aHeap.space().storeWord(nullCheck(Addr(aTarget)), Word(aRecord));
 }
 
-// Position checks of pixel access; messages name the position and size.
-void checkPosition(BitmapContainer* aBitmap, Word aX, Word aY, const std::string& aEmptyMessage)
+std::string positionText(Word aX, Word aY)
 {
-    if (!aBitmap)
-        invalid(aEmptyMessage);
+    return "Position (" + joined({aX, aY}) + ")";
+}
+
+// Position checks of pixel access; messages name the position and size. The
+// message for a bitmap without pixels is the caller's (made only then).
+template <typename EmptyMessage>
+void checkPosition(BitmapContainer* aBitmap, Word aX, Word aY, EmptyMessage aEmptyMessage)
+{
+    if (!aBitmap) [[unlikely]]
+        invalid(aEmptyMessage());
     QSize size = aBitmap->getSize();
-    if (aX < 0 || aY < 0 || aX >= size.width() || aY >= size.height())
-        invalid("Position (" + joined({aX, aY}) + ") is outside the bounds of the bitmap: (" +
+    if (aX < 0 || aY < 0 || aX >= size.width() || aY >= size.height()) [[unlikely]]
+        invalid(positionText(aX, aY) + " is outside the bounds of the bitmap: (" +
                 joined({size.width(), size.height()}) + ")");
 }
 
@@ -215,7 +222,7 @@ void VirtualMachine::bitmapNative(int function)
         BitmapContainer* bitmap = bitmapOf(heap, releasedRecord(heap, arg(2)));
         Word x = arg(1), y = arg(0);
         checkPosition(bitmap, x, y,
-                      "Position (" + joined({x, y}) + ") is outside the bounds of the bitmap, the bitmap is empty");
+                      [&] { return positionText(x, y) + " is outside the bounds of the bitmap, the bitmap is empty"; });
         pop(2);
         arg(0) = Word(bitmap->getPixel(x, y));
         return;
@@ -231,7 +238,8 @@ void VirtualMachine::bitmapNative(int function)
         BitmapContainer* bitmap = bitmapOf(heap, releasedRecord(heap, arg(3)));
         Word x = arg(2), y = arg(1);
         TUint32 colour = TUint32(arg(0));
-        checkPosition(bitmap, x, y, "Position is outside the bounds of the bitmap: the bitmap is empty");
+        checkPosition(bitmap, x, y,
+                      [] { return std::string("Position is outside the bounds of the bitmap: the bitmap is empty"); });
         pop(4);
         bitmap->setPixel(x, y, colour);
         return;

@@ -128,11 +128,14 @@ e2e_wait_exit() {
     E2E_PIDS=("${kept[@]}")
 }
 
-# Assembles a program into DIR/index.mcb.
+# Assembles a program into DIR/index.mcb, with the images beside it (*.png).
 e2e_install() {
-    local program=$1 dir=$2
+    local program=$1 dir=$2 image
     mkdir -p "$dir"
     "$MCBAS" -o "$dir/index.mcb" "$program"
+    for image in "$(dirname "$program")"/*.png; do
+        if [ -e "$image" ]; then cp "$image" "$dir/"; fi
+    done
 }
 
 # Starts Xvfb on a free display (WIDTHxHEIGHT, default 800x480, 24 bits);

@@ -36,6 +36,8 @@ TEST_F(ExampleApp, DrawsItsSceneAndAnswersKeysPointerAndTimer)
 {
     std::string source = readAll(QString(MCB_SOURCE_DIR) + "/examples/demo.mcbs");
     ASSERT_FALSE(source.empty());
+    for (const char* image : {"sprite.png", "font.png"})
+        ASSERT_TRUE(QFile::copy(QString(MCB_SOURCE_DIR) + "/examples/" + image, path(image)));
     testing::internal::CaptureStderr();
     ASSERT_EQ(start(source), host::KRunGoesOn);
 
@@ -48,6 +50,18 @@ TEST_F(ExampleApp, DrawsItsSceneAndAnswersKeysPointerAndTimer)
     EXPECT_EQ(pixel(image, 400, 240), kWhite);    // the marker in the middle
     EXPECT_EQ(pixel(image, 435, 240), kWhite);    // its cross
     EXPECT_EQ(pixel(image, 30, 30), kBar);        // the bar at phase 0
+    EXPECT_EQ(pixel(image, 22, 135), kBar);       // bitmap-font text: the stroke of its B
+    EXPECT_EQ(pixel(image, 26, 135), kSky);
+    EXPECT_EQ(pixel(image, 660, 60), 0xFF000080u);  // the tiles' first pixel, not yet scrolled
+    EXPECT_EQ(pixel(image, 692, 60), 0xFF000080u);  // the next tile
+    EXPECT_EQ(pixel(image, 661, 60), 0xFF080080u);
+    EXPECT_NE(pixel(image, 52, 202), kSky);        // the sprite
+    EXPECT_EQ(pixel(image, 18, 202), kSky);
+    int textPixels = 0;                           // system-font text at (20, 70)
+    for (int y = 70; y < 120; ++y)
+        for (int x = 20; x < 400; ++x)
+            textPixels += pixel(image, x, y) != kSky && pixel(image, x, y) != kGrid;
+    EXPECT_GT(textPixels, 300);
 
     key(Qt::Key_Right, "");
     key(Qt::Key_C, "c");
