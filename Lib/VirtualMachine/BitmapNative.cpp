@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "../Containers/OVector.h"
 #include "BitmapContainer.h"
 #include "BitmapLoading.h"
 #include "CAppsFont.h"
@@ -126,6 +127,32 @@ void resize(VMHeap& aHeap, Word aBitmap, Word aWidth, Word aHeight, int aMode)
     setBitmap(aHeap, record, block);
 }
 
+const char* formatName(Word aFormat)
+{
+    switch (aFormat) {
+    case 1:
+        return "jpg";
+    case 2:
+        return "png";
+    case 3:
+        return "gif";
+    case 4:
+        return "bmp";
+    default:
+        return "";
+    }
+}
+
+// A record of the image in the bytes, stored in the target; undecodable
+// bytes raise "Could not load image".
+void storeDecoded(VMHeap& aHeap, Word aTarget, const uint8_t* aBytes, int64_t aCount)
+{
+    Addr record = newBitmapRecord(aHeap, aBytes, aCount);
+    if (record == 0)
+        invalid("Could not load image");
+    storeRecord(aHeap, aTarget, record);
+}
+
 }  // namespace
 
 Addr newBitmapRecord(VMHeap& aHeap, const uint8_t* aBytes, int64_t aCount)
@@ -209,6 +236,27 @@ void VirtualMachine::bitmapNative(int function)
         storeRecord(heap, target, record);
         return;
     }
+    case 4: {  // target, byte array
+        Word target = arg(1);
+        nullCheck(Addr(target));
+        OVector bytes = OVector::ofHolder(heap, Addr(arg(0)), 1);
+        pop(2);
+        if (bytes.isEmpty())
+            invalid("byte[] is empty");
+        storeDecoded(heap, target, bytes.data(), bytes.count());
+        return;
+    }
+    case 5: {  // target, byte array, start, count
+        Word target = arg(3);
+        nullCheck(Addr(target));
+        OVector bytes = OVector::ofHolder(heap, Addr(arg(2)), 1);
+        ResolvedRange range = resolveRange(0, bytes.count(), arg(1), arg(0));
+        pop(4);
+        if (range.length == 0)
+            invalid("size is zero");
+        storeDecoded(heap, target, bytes.data() + range.first, range.length);
+        return;
+    }
     case 6: {  // target, bitmap: a copy
         Word target = arg(1);
         nullCheck(Addr(target));
@@ -250,6 +298,21 @@ void VirtualMachine::bitmapNative(int function)
         Word bitmap = arg(2), width = arg(1), height = arg(0);
         pop(3);
         resize(heap, bitmap, width, height, function == 12 ? 10 : 0);
+        return;
+    }
+    case 13: {  // bitmap, format -> the image file's bytes (none without pixels)
+        BitmapContainer* bitmap = bitmapOf(heap, releasedRecord(heap, arg(1)));
+        const char* format = formatName(arg(0));
+        if (host_)
+            host_->frameworkOperation32(false);
+        QByteArray encoded;
+        if (bitmap)
+            bitmap->encode(encoded, format);
+        Addr array = newByteVector(heap, encoded.constData(), size_t(encoded.size()));
+        if (host_)
+            host_->frameworkOperation32(true);
+        pop(1);
+        arg(0) = Word(array);
         return;
     }
     default:

@@ -1,5 +1,6 @@
 // Debug group: logging through the host. System group: process control,
 // clocks, the application reference.
+#include "../Containers/OVector.h"
 #include "BitmapLoading.h"
 #include "CAppsFont.h"
 #include "StringObjects.h"
@@ -75,6 +76,16 @@ void VirtualMachine::systemNative(int function)
         arg(0) = font;
         return;
     }
+    case 12: {  // byte[] -> a bitmap font from the image bytes
+        OVector bytes = OVector::ofHolder(heap(), Addr(arg(0)), 1);
+        if (bytes.isEmpty())
+            raiseVmError(KErrInvalidArgument, "byte[] is empty");
+        Addr font = newBitmapFont(heap(), bytes.data(), bytes.count());
+        if (font == 0)
+            raiseVmError(KErrInvalidArgument);
+        arg(0) = Word(font);
+        return;
+    }
     case 13:
         pop(2);
         return;
@@ -82,7 +93,7 @@ void VirtualMachine::systemNative(int function)
     case 15:
         arg(0) = 0;
         return;
-    default:  // 9 (date-time) and 12 (a font from bytes) come with their groups
+    default:  // 9 (date-time) comes with its group
         unknownNativeFunction("System:");
     }
 }

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "BitmapContainer.h"
+#include "Containers/OVector.h"
 #include "Drawable.h"
 #include "HostTestSupport.h"
 #include "IO/MemoryStream.h"
@@ -49,6 +50,8 @@ private:
 struct FileHost : TestHost {
     std::map<std::string, std::string> files;
     int drift = 0;
+    std::vector<bool> operation32;  // the flags of frameworkOperation32, in order
+    void frameworkOperation32(bool aFlag) override { operation32.push_back(aFlag); }
     KELVAR::InputStream* openInputStream(const OString& aPath, int) override
     {
         auto it = files.find(aPath.toUtf8());
@@ -116,6 +119,12 @@ struct NativeFixture : ::testing::Test {
     // An object (a one-word box) whose word is 0 until a native fills it.
     vm::Word object() { return vm::Word(vm::newBox(heap(), 0)); }
     vm::Word string(std::u16string_view aText) { return vm::Word(vm::newStringObject(heap(), OString(aText))); }
+    vm::Word bytes(const std::string& aBytes) { return vm::Word(vm::newByteVector(heap(), aBytes.data(), aBytes.size())); }
+    std::string bytesOf(vm::Word aHolder)
+    {
+        std::vector<uint8_t> b = vm::byteVectorBytes(heap(), vm::Addr(aHolder));
+        return std::string(b.begin(), b.end());
+    }
     vm::Addr recordOf(vm::Word aObject) { return vm::Addr(machine->space().loadWord(vm::Addr(aObject))); }
 
     // A bitmap object made by Bitmap 1.

@@ -467,4 +467,52 @@ TEST_F(VmBitmapNatives, FilesLoadThroughTheHostWithTheirErrors)
     EXPECT_EQ(LoadBitmapFromFile(vm(), OString("text.png"), EFalse), 0);
 }
 
+TEST_F(VmBitmapNatives, ByteArraysDecodeAndEncodeImages)
+{
+    QImage image = distinct(5, 4);
+    std::string png = encoded(image, "png");
+    std::string padded = "xyz" + png + "tail";
+    Word target = object();
+    EXPECT_EQ(call(BITMAP, 4, {target, bytes(png)}), Words{});
+    EXPECT_EQ(pixels(target), image);
+    Word part = object();
+    EXPECT_EQ(call(BITMAP, 5, {part, bytes(padded), 3, Word(png.size())}), Words{});
+    EXPECT_EQ(pixels(part), image);
+    Word rest = object();
+    EXPECT_EQ(call(BITMAP, 5, {rest, bytes("xyz" + png), 3, -1}), Words{});
+    EXPECT_EQ(pixels(rest), image);
+
+    EXPECT_EQ(error(BITMAP, 4, {target, bytes("")}), Pair(6, "InvalidArgumentException: byte[] is empty"));
+    EXPECT_EQ(error(BITMAP, 4, {target, bytes("junk")}), Pair(6, "InvalidArgumentException: Could not load image"));
+    EXPECT_EQ(error(BITMAP, 4, {target, bytes(pngClaiming(100000, 100000))}),
+              Pair(6, "InvalidArgumentException: Could not load image"));
+    EXPECT_EQ(error(BITMAP, 5, {target, bytes(padded), 0, Word(png.size())}),
+              Pair(6, "InvalidArgumentException: Could not load image"));  // starts at "xyz"
+    EXPECT_EQ(error(BITMAP, 5, {target, bytes(padded), 3, 0}), Pair(6, "InvalidArgumentException: size is zero"));
+    EXPECT_EQ(error(BITMAP, 5, {target, bytes(""), 0, -1}), Pair(6, "InvalidArgumentException: size is zero"));
+    EXPECT_EQ(error(BITMAP, 5, {target, bytes(png), 1, Word(png.size())}).first, 5);
+    EXPECT_EQ(error(BITMAP, 5, {target, bytes(png), -1, 2}).first, 5);
+    EXPECT_EQ(error(BITMAP, 4, {target, 0}), Pair(1, "NullPointerException: NULL pointer"));
+    EXPECT_EQ(error(BITMAP, 4, {0, bytes(png)}), Pair(1, "NullPointerException: NULL pointer"));
+    EXPECT_EQ(pixels(target), image);  // unchanged by the failures
+
+    // Encoding: png round-trips exactly, the other formats by their magic.
+    Words png2 = call(BITMAP, 13, {target, 2});
+    ASSERT_EQ(png2.size(), 1u);
+    QImage back;
+    std::string encodedPng = bytesOf(png2[0]);
+    ASSERT_TRUE(decodeImage(reinterpret_cast<const uint8_t*>(encodedPng.data()), int64_t(encodedPng.size()), back));
+    EXPECT_EQ(back.convertToFormat(QImage::Format_ARGB32), image);
+    EXPECT_EQ(bytesOf(call(BITMAP, 13, {target, 1}).at(0)).substr(0, 2), "\xFF\xD8");
+    EXPECT_EQ(bytesOf(call(BITMAP, 13, {target, 3}).at(0)).substr(0, 6), "GIF89a");
+    EXPECT_EQ(bytesOf(call(BITMAP, 13, {target, 4}).at(0)).substr(0, 2), "BM");
+    for (Word format : {0, 5, 9, -1})
+        EXPECT_EQ(bytesOf(call(BITMAP, 13, {target, format}).at(0)), "") << format;
+    EXPECT_EQ(bytesOf(call(BITMAP, 13, {bitmap(0, 0, 0), 2}).at(0)), "");  // no pixels: no bytes
+    // Encoding is bracketed by the host operation: false before, true after.
+    ASSERT_EQ(host.operation32.size(), 18u);
+    for (size_t i = 0; i < 18; ++i)
+        EXPECT_EQ(host.operation32[i], i % 2 == 1) << i;
+}
+
 #endif  // MCB_HAVE_HOST

@@ -226,6 +226,14 @@ TEST_F(VmFonts, SystemFunctionsMakeFontsFromTheSystemAndFromImageFiles)
     EXPECT_EQ(error(SYSTEM, 11, {string(u"")}), Pair(6, "InvalidArgumentException: Filename is empty"));
     EXPECT_EQ(error(SYSTEM, 11, {0}), Pair(1, "NullPointerException: NULL pointer"));
     EXPECT_EQ(LoadBitmapFromFile(vm(), OString("junk.png"), ETrue), 0);
+
+    Words fromBytes = call(SYSTEM, 12, {bytes(encoded(twoGlyphs().image, "png"))});  // replaces the array
+    ASSERT_EQ(fromBytes.size(), 1u);
+    EXPECT_EQ(call(FONT, 2, {fromBytes[0]}), Words{9});
+    EXPECT_EQ(call(FONT, 4, {fromBytes[0], string(u" !")}), Words{8});
+    EXPECT_EQ(error(SYSTEM, 12, {bytes("")}), Pair(6, "InvalidArgumentException: byte[] is empty"));
+    EXPECT_EQ(error(SYSTEM, 12, {bytes("junk")}), Pair(6, "InvalidArgumentException"));
+    EXPECT_EQ(error(SYSTEM, 12, {0}), Pair(1, "NullPointerException: NULL pointer"));
 }
 
 #endif  // MCB_HAVE_HOST

@@ -259,6 +259,31 @@ main:
     itos
     native Debug 1
 
+    globals                     ; through bytes: png, decoded as a bitmap and as a font
+    field.s 3
+    ldind
+    globals
+    ldind
+    push 2
+    native Bitmap 13
+    native Bitmap 4
+    globals
+    field.s 3
+    ldind
+    push 3
+    push 2
+    native Bitmap 7
+    itos
+    native Debug 1
+    globals
+    ldind
+    push 2
+    native Bitmap 13
+    native System 12
+    native Font 2
+    itos
+    native Debug 1
+
     try any c0                  ; errors reach the program
     globals
     ldind
@@ -314,6 +339,7 @@ TEST_F(VmGraphicsProgram, EveryObjectSurvivesCollectionsAtEveryCall)
         "-16711936",                      // green text
         "-16776961", "-16776961",         // the sprite, blitted
         "-65536", "-16776961",            // part of the copy; the tiles
+        "-16776961", "2",                 // decoded again; a font 3 pixels high
         "InvalidArgumentException: Position (9, 9) is outside the bounds of the bitmap: (4, 3)",
         "InvalidArgumentException: Width should be non-negative",
     };
