@@ -1,12 +1,14 @@
 #include "BitmapContainer.h"
 
 #include <QBuffer>
+#include <QGuiApplication>
 #include <QImageReader>
 #include <QImageWriter>
 #include <cstring>
 #include <utility>
 
 #include "GifWriter.h"
+#include "VMError.h"
 
 namespace vm {
 
@@ -122,6 +124,16 @@ TUint32 BitmapContainer::getPixel(int aX, int aY)
 void BitmapContainer::setPixel(int aX, int aY, TUint32 aColour)
 {
     reinterpret_cast<QRgb*>(cache().scanLine(aY))[aX] = aColour;
+}
+
+void requireGraphics()
+{
+    static bool present = false;  // an application, once made, stays
+    if (!present) [[unlikely]] {
+        present = qGuiApp != nullptr;
+        if (!present)
+            raiseVmError(KErrUnsupported, "Graphics are not available");
+    }
 }
 
 bool decodeImage(const uint8_t* aBytes, int64_t aCount, QImage& aImage)

@@ -83,6 +83,10 @@ private:
     QImage pixelCache;
 };
 
+// Pixmaps and fonts exist only in a process with a QGuiApplication (Qt
+// aborts otherwise): without one, raises code 13 "Graphics are not available".
+void requireGraphics();
+
 // Decodes image file bytes (format detected from the data) into aImage.
 // Untrusted data: an image whose declared size exceeds the bitmap limits
 // fails before any pixel is allocated, and the readers get an allocation

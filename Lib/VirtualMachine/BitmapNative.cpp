@@ -189,6 +189,7 @@ Word LoadBitmapFromFile(VirtualMachine& aVm, const OString& aPath, TBool aAsFont
 
 void VirtualMachine::bitmapNative(int function)
 {
+    requireGraphics();
     VMHeap& heap = *heap_;
     switch (function) {
     case 1: {  // target, width, height, colour

@@ -1,6 +1,7 @@
 // Debug group: logging through the host. System group: process control,
 // clocks, the application reference.
 #include "../Containers/OVector.h"
+#include "BitmapContainer.h"
 #include "BitmapLoading.h"
 #include "CAppsFont.h"
 #include "StringObjects.h"
@@ -66,9 +67,11 @@ void VirtualMachine::systemNative(int function)
         push(host_ ? host_->getCurrentTimeMillis() : 0);
         return;
     case 10:  // the system font
+        requireGraphics();
         push(Word(newSystemFont(heap(), 0)));
         return;
     case 11: {  // path -> a bitmap font from the image file
+        requireGraphics();
         OString path = stringOf(heap(), Addr(arg(0)));
         Word font = LoadBitmapFromFile(*this, path, ETrue);
         if (font == 0)
@@ -77,6 +80,7 @@ void VirtualMachine::systemNative(int function)
         return;
     }
     case 12: {  // byte[] -> a bitmap font from the image bytes
+        requireGraphics();
         OVector bytes = OVector::ofHolder(heap(), Addr(arg(0)), 1);
         if (bytes.isEmpty())
             raiseVmError(KErrInvalidArgument, "byte[] is empty");

@@ -347,3 +347,29 @@ TEST_F(VmGraphicsProgram, EveryObjectSurvivesCollectionsAtEveryCall)
 }
 
 #endif  // MCB_HAVE_HOST
+
+// Qt aborts the process when a pixmap or font is made without a
+// QGuiApplication: the groups refuse instead. Runs in a fresh child process,
+// where no application has been made.
+TEST(VmGraphicsWithoutApplication, BitmapsAndFontsRaiseInsteadOfAborting)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            if (QCoreApplication::instance())
+                std::exit(2);
+            vm::VirtualMachine machine;
+            auto refused = [&](int aGroup, int aFunction, std::initializer_list<vm::Word> aOperands) {
+                machine.top = -1;
+                for (vm::Word w : aOperands)
+                    machine.push(w);
+                return errorOf([&] { machine.callNative(aGroup, aFunction); }) ==
+                       Pair(13, "UnsupportedFeatureException: Graphics are not available");
+            };
+            vm::Word target = vm::Word(vm::newBox(machine.heap(), 0));
+            bool ok = refused(BITMAP, 1, {target, 4, 4, 0}) && refused(BITMAP, 8, {target}) &&
+                      refused(SYSTEM, 10, {}) && refused(SYSTEM, 12, {0});
+            std::exit(ok ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "");
+}
