@@ -29,13 +29,13 @@ BitmapContainer::BitmapContainer(int aWidth, int aHeight) : pixmap(std::make_sha
 
 BitmapContainer::BitmapContainer(QPixmap aPixmap) : pixmap(std::make_shared<QPixmap>(std::move(aPixmap))) {}
 
-BitmapContainer* BitmapContainer::copyOf(BitmapContainer& aOther)
+std::unique_ptr<BitmapContainer> BitmapContainer::copyOf(BitmapContainer& aOther)
 {
     if (aOther.hasCache())
-        return new BitmapContainer(QPixmap::fromImage(aOther.pixelCache));
+        return std::make_unique<BitmapContainer>(QPixmap::fromImage(aOther.pixelCache));
     // QPixmap shares its data on copy: a deep copy keeps painting on either
     // bitmap from reaching the other.
-    return new BitmapContainer(aOther.pixmap->copy());
+    return std::make_unique<BitmapContainer>(aOther.pixmap->copy());
 }
 
 QImage& BitmapContainer::cache()

@@ -58,7 +58,7 @@ public:
     BitmapContainer(int aWidth, int aHeight);
     explicit BitmapContainer(QPixmap aPixmap);
     // A copy holding aOther's newest pixels, without a cache.
-    static BitmapContainer* copyOf(BitmapContainer& aOther);
+    static std::unique_ptr<BitmapContainer> copyOf(BitmapContainer& aOther);
 
     void encode(QByteArray& aBytes, const char* aFormat) override;
     void scaleFrom(VMBitmap& aSource, int aMode) override;

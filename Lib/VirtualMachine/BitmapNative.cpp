@@ -59,10 +59,10 @@ Addr newFilledBitmap(VMHeap& aHeap, Word aWidth, Word aHeight, TUint32 aColour)
     return block;
 }
 
-Addr newBitmapBlock(VMHeap& aHeap, BitmapContainer* aBitmap)
+Addr newBitmapBlock(VMHeap& aHeap, std::unique_ptr<BitmapContainer> aBitmap)
 {
     Addr block = aHeap.alloc(BitmapContainer::kBlockSize, -1, GC_CODE_NATIVE);
-    aHeap.attach(block, aBitmap);
+    aHeap.attach(block, aBitmap.release());
     return block;
 }
 
@@ -127,6 +127,10 @@ void resize(VMHeap& aHeap, Word aBitmap, Word aWidth, Word aHeight, int aMode)
     setBitmap(aHeap, record, block);
 }
 
+// Largest image file read: twice an uncompressed image of the largest
+// bitmap.
+constexpr TInt32 kMaxImageFileBytes = TInt32(BitmapContainer::kMaxPixels * 4 * 2);
+
 const char* formatName(Word aFormat)
 {
     switch (aFormat) {
@@ -160,7 +164,7 @@ Addr newBitmapRecord(VMHeap& aHeap, const uint8_t* aBytes, int64_t aCount)
     QImage image;
     if (!decodeImage(aBytes, aCount, image))
         return 0;
-    Addr block = newBitmapBlock(aHeap, new BitmapContainer(QPixmap::fromImage(std::move(image))));
+    Addr block = newBitmapBlock(aHeap, std::make_unique<BitmapContainer>(QPixmap::fromImage(std::move(image))));
     return createBitmapDrawable(aHeap, block);
 }
 
@@ -177,6 +181,8 @@ Word LoadBitmapFromFile(VirtualMachine& aVm, const OString& aPath, TBool aAsFont
         raiseVmError(KErrInvalidArgument, "File is empty");
     if (size < 0)
         raiseVmError(KErrIO);
+    if (size > kMaxImageFileBytes)  // no image within the bitmap limits is this large
+        return 0;
     std::vector<uint8_t> bytes(static_cast<size_t>(size));
     // The file may change under the reader: a short read, or a size that
     // differs afterwards, is an I/O error.

@@ -32,24 +32,33 @@ using Words = std::vector<vm::Word>;
 enum Group { GRAPHICS = 18, BITMAP = 19, FONT = 20, SYSTEM = 32 };
 
 // A stream whose reported size changes by `drift` after the first query, as
-// a file written to while it is read.
+// a file written to while it is read, or that claims a size of its own.
 class DriftingStream : public KELVAR::MemoryInputStream {
 public:
-    DriftingStream(const std::string& aBytes, int aDrift)
-        : MemoryInputStream(reinterpret_cast<const TUint8*>(aBytes.data()), TUint32(aBytes.size())), drift(aDrift)
+    DriftingStream(const std::string& aBytes, int aDrift, TInt32 aClaimed)
+        : MemoryInputStream(reinterpret_cast<const TUint8*>(aBytes.data()), TUint32(aBytes.size())),
+          drift(aDrift), claimed(aClaimed)
     {
     }
-    TInt32 streamSize() override { return MemoryInputStream::streamSize() + (queries++ > 0 ? drift : 0); }
+    TInt32 streamSize() override
+    {
+        if (claimed >= 0)
+            return claimed;
+        return MemoryInputStream::streamSize() + (queries++ > 0 ? drift : 0);
+    }
 
 private:
     int drift;
+    TInt32 claimed;
     int queries = 0;
 };
 
-// Files by path; `drift` makes every opened stream a DriftingStream.
+// Files by path; every opened stream drifts by `drift` and, when
+// `claimedSize` is not negative, claims that size.
 struct FileHost : TestHost {
     std::map<std::string, std::string> files;
     int drift = 0;
+    TInt32 claimedSize = -1;
     std::vector<bool> operation32;  // the flags of frameworkOperation32, in order
     void frameworkOperation32(bool aFlag) override { operation32.push_back(aFlag); }
     KELVAR::InputStream* openInputStream(const OString& aPath, int) override
@@ -57,7 +66,7 @@ struct FileHost : TestHost {
         auto it = files.find(aPath.toUtf8());
         if (it == files.end())
             return nullptr;
-        return new DriftingStream(it->second, drift);
+        return new DriftingStream(it->second, drift, claimedSize);
     }
 };
 

@@ -461,6 +461,10 @@ TEST_F(VmBitmapNatives, FilesLoadThroughTheHostWithTheirErrors)
     }
     host.drift = 0;
     EXPECT_EQ(pixels(target), image);  // the target kept its bitmap
+    // A file too large for any bitmap is not read.
+    host.claimedSize = 300 << 20;
+    EXPECT_EQ(error(BITMAP, 3, {target, string(u"sprite.png")}), Pair(6, "InvalidArgumentException: Could not load image"));
+    host.claimedSize = -1;
 
     Word loaded = Word(LoadBitmapFromFile(vm(), OString("sprite.png"), EFalse));
     EXPECT_EQ(heap().gcCodeOf(Addr(loaded)), GC_CODE_DRAWABLE);
