@@ -374,17 +374,33 @@ OString OString::repeated(int aTimes) const
 
 Vec<OString> OString::split(const OString& aSeparator, bool aExact) const
 {
-    return splitBy(aSeparator.view(), aExact);
+    Vec<OString> pieces;
+    for (Range r : splitRanges(aSeparator, aExact))
+        pieces.append(OString(units() + r.start, r.length));
+    return pieces;
 }
 
 Vec<OString> OString::split(char16_t aSeparator, bool aExact) const
 {
+    Vec<OString> pieces;
+    for (Range r : splitRanges(aSeparator, aExact))
+        pieces.append(OString(units() + r.start, r.length));
+    return pieces;
+}
+
+std::vector<OString::Range> OString::splitRanges(const OString& aSeparator, bool aExact) const
+{
+    return splitBy(aSeparator.view(), aExact);
+}
+
+std::vector<OString::Range> OString::splitRanges(char16_t aSeparator, bool aExact) const
+{
     return splitBy(std::u16string_view(&aSeparator, 1), aExact);
 }
 
-Vec<OString> OString::splitBy(std::u16string_view aSeparator, bool aExact) const
+std::vector<OString::Range> OString::splitBy(std::u16string_view aSeparator, bool aExact) const
 {
-    Vec<OString> pieces;
+    std::vector<Range> pieces;
     if (aSeparator.empty()) {
         if (!isEmpty())
             raiseVmError(vm::KErrInvalidArgument);
@@ -392,7 +408,6 @@ Vec<OString> OString::splitBy(std::u16string_view aSeparator, bool aExact) const
     }
     Folded text(view(), aExact);
     Folded separator(aSeparator, aExact);
-    const char16_t* p = units();
     size_t from = 0;
     bool found = false;
     for (;;) {
@@ -401,11 +416,11 @@ Vec<OString> OString::splitBy(std::u16string_view aSeparator, bool aExact) const
             break;
         found = true;
         if (at > from)
-            pieces.append(OString(p + from, int(at - from)));
+            pieces.push_back(Range{int(from), int(at - from)});
         from = at + separator.text.size();
     }
     if (found && from < text.text.size())
-        pieces.append(OString(p + from, int(text.text.size() - from)));
+        pieces.push_back(Range{int(from), int(text.text.size() - from)});
     return pieces;
 }
 

@@ -24,6 +24,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "../VirtualMachine/GCObject.h"
 #include "../VirtualMachine/Types.h"
@@ -97,6 +98,9 @@ public:
     // unless the text is empty too.
     Vec<OString> split(const OString& aSeparator, bool aExact = false) const;
     Vec<OString> split(char16_t aSeparator, bool aExact = false) const;
+    // The parts {start, length} of the text that split() makes into pieces.
+    std::vector<Range> splitRanges(const OString& aSeparator, bool aExact = false) const;
+    std::vector<Range> splitRanges(char16_t aSeparator, bool aExact = false) const;
 
     // Conversions -------------------------------------------------------
     QString toQString() const;
@@ -285,7 +289,7 @@ private:
     int countIn(std::u16string_view aPattern, Span aSpan, bool aExact) const;
     char16_t mostFrequentIn(Span aSpan, bool aExact) const;
     void replaceIn(std::u16string_view aPattern, Span aSpan, std::u16string_view aBy, bool aExact, int aWhich);
-    Vec<OString> splitBy(std::u16string_view aSeparator, bool aExact) const;
+    std::vector<Range> splitBy(std::u16string_view aSeparator, bool aExact) const;
     static int compareUnits(std::u16string_view aLeft, std::u16string_view aRight, bool aExact);
 
     StringBuffer* pBuffer = nullptr;

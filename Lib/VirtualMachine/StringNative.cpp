@@ -13,6 +13,7 @@
 // computed completely on the host side before anything is allocated for it,
 // and every heap block made here is reachable from the stack or a box before
 // the next allocation.
+#include "../Containers/OVector.h"
 #include "ObjectModel.h"
 #include "StringObjects.h"
 #include "VirtualMachine.h"
@@ -149,6 +150,20 @@ void mostFrequentOperation(VirtualMachine& vm, int code)
     c.result(Word(c.str(0).mostFrequent(r, exact)));
 }
 
+// A new vector of new strings, the parts of s. The vector is complete before
+// its holder is published; allocation never collects, so the strings made for
+// it need no other root meanwhile.
+Addr splitVector(VMHeap& heap, const OString& s, const std::vector<Range>& parts)
+{
+    OVector v = OVector::create(heap, 4, int(parts.size()), true);
+    const std::u16string_view text = s.view();
+    for (size_t i = 0; i < parts.size(); ++i) {
+        OString piece(text.substr(size_t(parts[i].start), size_t(parts[i].length)));
+        heap.space().setRawWord(v.elements() + 4 * Addr(i), Word(newStringObject(heap, std::move(piece))));
+    }
+    return v.holder();
+}
+
 }  // namespace
 
 void VirtualMachine::stringNative(int function)
@@ -267,6 +282,21 @@ void VirtualMachine::stringNative(int function)
         c.result(c.str(0).repeated(c.word(1)));
         break;
     }
+    // Split into a new vector of new strings: 50 S, T; 51 S, T, B; 52 S, Ch;
+    // 53 S, Ch, B.
+    case 50:
+    case 51:
+    case 52:
+    case 53: {
+        const bool hasCase = code & 1;
+        StringCall c(*this, hasCase ? 3 : 2);
+        const bool exact = hasCase && c.exact(2);
+        const OString& s = c.str(0);
+        const std::vector<Range> parts = code < 52 ? s.splitRanges(c.str(1), exact) : s.splitRanges(c.ch(1), exact);
+        c.result(Word(splitVector(heap(), s, parts)));
+        break;
+    }
+
     // Insertion.
     case 57: {
         StringCall c(*this, 3);

@@ -11,6 +11,11 @@ Addr newStringObject(VMHeap& aHeap, const OString& aText)
     return newBoxedObject(aHeap, kStringObjectSize, GC_CODE_STRING, new OString(aText));
 }
 
+Addr newStringObject(VMHeap& aHeap, OString&& aText)
+{
+    return newBoxedObject(aHeap, kStringObjectSize, GC_CODE_STRING, new OString(std::move(aText)));
+}
+
 OString& stringOf(VMHeap& aHeap, Addr aReference)
 {
     // OString has no subclasses: an exact type test stands for the cast.

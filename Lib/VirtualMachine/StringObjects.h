@@ -15,6 +15,7 @@ constexpr uint32_t kStringObjectSize = 8;
 // A new string value holding a copy of aText (sharing its buffer); returns
 // the box.
 Addr newStringObject(VMHeap& aHeap, const OString& aText);
+Addr newStringObject(VMHeap& aHeap, OString&& aText);
 
 // The OString of a string value: aReference is null-checked (code 1 "NULL
 // pointer"), its word must name a block owning an OString (else code 10

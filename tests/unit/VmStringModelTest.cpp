@@ -5,6 +5,8 @@
 // definitions.
 #include "StringNativeFixture.h"
 
+#include "Containers/OVector.h"
+
 #include <QChar>
 
 #include <random>
@@ -180,7 +182,8 @@ struct Operand {
 
 // Operand kinds of a code: S the string operated on, T another string, C a
 // character, I an integer, R a range (two words), B a case switch. Results:
-// v one word, r a range, n a new string, e none (S is edited).
+// v one word, r a range, n a new string, w a new vector of new strings, e
+// none (S is edited).
 struct Signature {
     std::string operands;
     char result;
@@ -222,6 +225,10 @@ Signature signatureOf(int code)
     case 44: case 46: return {"ST", 'v'};
     case 45: case 47: return {"STB", 'v'};
     case 48: return {"ST", 'n'};
+    case 50: return {"ST", 'w'};
+    case 51: return {"STB", 'w'};
+    case 52: return {"SC", 'w'};
+    case 53: return {"SCB", 'w'};
     case 49: return {"SI", 'n'};
     case 57: return {"STI", 'e'};
     case 58: return {"SCI", 'e'};
@@ -250,7 +257,8 @@ Signature signatureOf(int code)
 struct Outcome {
     int error = 0;
     Words words;
-    U text;  // a new string's text
+    U text;                    // a new string's text
+    std::vector<U> pieces;     // a new vector's strings
 };
 
 // The model: applies code to the operands; S (ops[0].text) is edited in place.
@@ -323,6 +331,24 @@ Outcome model(int code, std::vector<Operand>& ops)
                 break;
             }
             case 48: out.text = s + find('T').text; break;
+            case 50: case 51: case 52: case 53: {
+                const U sep = has('C') ? U(1, char16_t(find('C').a)) : find('T').text;
+                if (sep.empty()) {
+                    if (!s.empty())
+                        fail(6);
+                    break;
+                }
+                const std::vector<int> at = occurrences(s, sep, whole(s), exact);
+                int from = 0;
+                for (int i : at) {
+                    if (i > from)
+                        out.pieces.push_back(s.substr(size_t(from), size_t(i - from)));
+                    from = i + int(sep.size());
+                }
+                if (!at.empty() && from < int(s.size()))
+                    out.pieces.push_back(s.substr(size_t(from)));
+                break;
+            }
             case 49: {
                 const int k = find('I').a;
                 if (k < 0)
@@ -499,7 +525,7 @@ TEST_F(VmStringModel, RandomOperationsAgreeWithTheModel)
     for (int c = 16; c <= 160; ++c)
         if (!signatureOf(c).operands.empty())
             codes.push_back(c);
-    ASSERT_EQ(codes.size(), 127u);
+    ASSERT_EQ(codes.size(), 131u);
     for (int i = 0; i < 6; ++i)
         pool.push_back({str(randomText(8)), {}}), pool.back().text = text(pool.back().ref);
 
@@ -580,6 +606,14 @@ TEST_F(VmStringModel, RandomOperationsAgreeWithTheModel)
                 ASSERT_EQ(left.size(), 1u) << what;
                 ASSERT_EQ(text(left[0]), expected.text) << what;
                 break;
+            case 'w': {
+                ASSERT_EQ(left.size(), 1u) << what;
+                std::vector<U> pieces;
+                for (const OString& piece : stringVectorStrings(vm.heap(), Addr(left[0])))
+                    pieces.push_back(piece.toU16());
+                ASSERT_EQ(pieces, expected.pieces) << what;
+                break;
+            }
             case 'e': ASSERT_EQ(left, Words{}) << what; pool[size_t(subject)].text = ops[0].text; break;
             }
         }

@@ -2,6 +2,8 @@
 // and their stack slots, its edge cases and its errors.
 #include "StringNativeFixture.h"
 
+#include "Containers/OVector.h"
+
 using namespace vm;
 
 namespace {
@@ -367,6 +369,48 @@ TEST_F(VmStringNatives, NewStrings)
     EXPECT_EQ(errorCodeOf(153, {t, 4, 3}), KErrRange);
     r = call(153, {t, 6, -1});
     EXPECT_EQ(text(vm.space().loadWord(Addr(r[0]))), u"");
+}
+
+TEST_F(VmStringNatives, Split)
+{
+    // The pieces of the vector that replaced S, as [piece]...
+    auto pieces = [&](int code, Words operands) {
+        Words r = call(code, operands);
+        EXPECT_EQ(r.size(), 1u) << "code " << code;
+        if (r.size() != 1)
+            return std::u16string(u"<none>");
+        EXPECT_EQ(vm.heap().gcCodeOf(Addr(r[0])), GC_CODE_OBJECT_ARRAY);
+        std::u16string out;
+        for (const OString& piece : stringVectorStrings(vm.heap(), Addr(r[0])))
+            out += u"[" + piece.toU16() + u"]";
+        return out;
+    };
+    Word s = str(u"a,,b,");
+    EXPECT_EQ(pieces(50, {s, str(u",")}), u"[a][b]");
+    EXPECT_EQ(pieces(50, {str(u"abc"), str(u",")}), u"");  // no separator: no pieces
+    EXPECT_EQ(pieces(50, {str(u",x"), str(u",")}), u"[x]");
+    EXPECT_EQ(pieces(50, {str(u"aXbxc"), str(u"x")}), u"[a][b][c]");
+    EXPECT_EQ(pieces(51, {str(u"aXbxc"), str(u"x"), 1}), u"[aXb][c]");
+    EXPECT_EQ(pieces(51, {str(u"aXbxc"), str(u"x"), 0}), u"[a][b][c]");
+    EXPECT_EQ(pieces(50, {str(u"1<>2<>3"), str(u"<>")}), u"[1][2][3]");
+    EXPECT_EQ(pieces(52, {str(u"a b  c "), ' '}), u"[a][b][c]");
+    EXPECT_EQ(pieces(52, {str(u"aBbc"), 'b'}), u"[a][c]");
+    EXPECT_EQ(pieces(53, {str(u"aBbc"), 'b', 1}), u"[aB][c]");
+    EXPECT_EQ(pieces(53, {str(u"aBbc"), 'b', 0}), u"[a][c]");
+    EXPECT_EQ(pieces(50, {str(u""), str(u"")}), u"");
+    EXPECT_EQ(errorCodeOf(50, {str(u"a"), str(u"")}), KErrInvalidArgument);
+    EXPECT_EQ(text(s), u"a,,b,");
+
+    // Every piece is a new string of its own.
+    Words r = call(52, {s, ','});
+    vm.heap().addRoot(Addr(r[0]));
+    OVector v = OVector::ofHolder(vm.heap(), Addr(r[0]), 4);
+    ASSERT_EQ(v.count(), 2);
+    Word first = vm.space().loadWord(v.elementAddress(0));
+    EXPECT_NE(first, s);
+    call(63, {first, '!'});
+    EXPECT_EQ(text(first), u"a!");
+    EXPECT_EQ(text(s), u"a,,b,");
 }
 
 TEST_F(VmStringNatives, Insertion)
