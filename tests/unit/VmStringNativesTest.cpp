@@ -12,6 +12,16 @@ struct VmStringNatives : StringNativeFixture {
     // Text used by the pattern and replacement tables: case, position and
     // range all change the result.
     static constexpr const char16_t* kText = u"xABab-ABab";
+
+    // The text a new string holding start has after code edits it with the
+    // operands (which follow S); the edit must leave nothing on the stack.
+    std::u16string edit(int code, const char16_t* start, Words operands)
+    {
+        Word s = str(start);
+        operands.insert(operands.begin(), s);
+        EXPECT_EQ(call(code, operands), Words{}) << "code " << code;
+        return text(s);
+    }
 };
 
 }  // namespace
@@ -208,13 +218,8 @@ TEST_F(VmStringNatives, PatternFamiliesInEveryShape)
         {95, {str(u"")}, u"xABab-ABab"},
         {112, {ab, 0, 0}, u"xABab-ABab"},
     };
-    for (const Edit& e : edits) {
-        Word s = str(kText);
-        Words operands{s};
-        operands.insert(operands.end(), e.operands.begin(), e.operands.end());
-        EXPECT_EQ(call(e.code, operands), Words{}) << "code " << e.code;
-        EXPECT_EQ(text(s), e.after) << "code " << e.code;
-    }
+    for (const Edit& e : edits)
+        EXPECT_EQ(edit(e.code, kText, e.operands), e.after) << "code " << e.code;
 }
 
 TEST_F(VmStringNatives, PatternRangesResolveAgainstTheText)
@@ -280,13 +285,8 @@ TEST_F(VmStringNatives, ReplacementFamiliesInEveryShape)
         {85, {str(u""), by}, u"xABab-ABab"},
         {89, {ab, 0, 0, by}, u"xABab-ABab"},
     };
-    for (const Edit& e : edits) {
-        Word s = str(kText);
-        Words operands{s};
-        operands.insert(operands.end(), e.operands.begin(), e.operands.end());
-        EXPECT_EQ(call(e.code, operands), Words{}) << "code " << e.code;
-        EXPECT_EQ(text(s), e.after) << "code " << e.code;
-    }
+    for (const Edit& e : edits)
+        EXPECT_EQ(edit(e.code, kText, e.operands), e.after) << "code " << e.code;
 
     // Occurrences are found in the text as it was: a replacement that forms a
     // new occurrence is not replaced again.
@@ -415,12 +415,6 @@ TEST_F(VmStringNatives, Split)
 
 TEST_F(VmStringNatives, Insertion)
 {
-    auto edit = [&](int code, const char16_t* start, Words operands) {
-        Word s = str(start);
-        operands.insert(operands.begin(), s);
-        EXPECT_EQ(call(code, operands), Words{}) << "code " << code;
-        return text(s);
-    };
     Word xy = str(u"XY");
     EXPECT_EQ(edit(57, u"abc", {xy, 1}), u"aXYbc");
     EXPECT_EQ(edit(57, u"abc", {xy, 3}), u"abcXY");
@@ -455,12 +449,6 @@ TEST_F(VmStringNatives, Insertion)
 
 TEST_F(VmStringNatives, Edits)
 {
-    auto edit = [&](int code, const char16_t* start, Words operands) {
-        Word s = str(start);
-        operands.insert(operands.begin(), s);
-        EXPECT_EQ(call(code, operands), Words{}) << "code " << code;
-        return text(s);
-    };
     Word xy = str(u"XY");
     EXPECT_EQ(edit(66, u"ab", {3}), u"ababab");
     EXPECT_EQ(edit(66, u"ab", {0}), u"");
