@@ -28,15 +28,7 @@ for cmd in vm cxx; do
   [ "$out" = "$expected" ] || { echo "$cmd printed '$out', Lua '$expected'"; exit 1; }
 done
 
-best() {  # best reported "time N s" of a command, over $runs runs
-  local best=
-  for _ in $(seq "$runs"); do
-    local t
-    t=$("$@" 2>&1 >/dev/null | awk '/^time /{print $2}')
-    if [ -z "$best" ] || awk -v a="$t" -v b="$best" 'BEGIN{exit !(a < b)}'; then best=$t; fi
-  done
-  echo "$best"
-}
+. "$here/best_time.bash"
 
 v=$(best "${vm[@]}")
 l=$(best "${lua[@]}")

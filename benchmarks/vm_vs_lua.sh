@@ -15,15 +15,7 @@ vmrun=$build/benchmarks/vmrun
 command -v lua5.4 >/dev/null || { echo "lua5.4 is not installed (scripts/setup.sh installs it)"; exit 1; }
 [ -x "$vmrun" ] || { echo "build $vmrun first (cmake --build $build --target vmrun)"; exit 1; }
 
-best() {  # best reported "time N s" of a command, over $runs runs
-  local best=
-  for _ in $(seq "$runs"); do
-    local t
-    t=$("$@" 2>&1 >/dev/null | awk '/^time /{print $2}')
-    if [ -z "$best" ] || awk -v a="$t" -v b="$best" 'BEGIN{exit !(a < b)}'; then best=$t; fi
-  done
-  echo "$best"
-}
+. "$here/best_time.bash"
 
 printf "%-8s %10s %10s %8s\n" program "vm (s)" "lua (s)" ratio
 for p in fib loop sieve; do
