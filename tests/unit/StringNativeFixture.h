@@ -67,6 +67,11 @@ struct StringNativeFixture : ::testing::Test {
         vm.callNative(kStringGroup, int8_t(uint8_t(code)));
         if (vm.gcStress())
             vm.collectWithStack();
+        if (vm.top < 0) {  // the call took words below its operands
+            ADD_FAILURE() << "code " << code << " left the top at " << vm.top;
+            vm.top = 0;
+            return {};
+        }
         return Words(vm.stack() + 1, vm.stack() + vm.top + 1);
     }
     // The text of the one new string that code leaves.
