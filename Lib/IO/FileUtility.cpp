@@ -7,6 +7,8 @@
 #include <QString>
 #include <QStringList>
 
+#include "../VirtualMachine/DateTime.h"
+
 namespace {
 
 QString toQString(const CAppsString& aPath)
@@ -182,6 +184,19 @@ CAppsString FileUtility::joinPath(const CAppsString& aDirectory, const CAppsStri
     int skip = (aName[0] == '/' || aName[0] == '\\') ? 1 : 0;
     result.appendPart(aName, skip, aName.count() - skip);
     return result;
+}
+
+TBool FileUtility::getFileDateTime(const CAppsString& aPath, Kelvar::DateTime& aDateTime)
+{
+    QString path;
+    if (!toQtPath(aPath, path))
+        return false;
+    QFileInfo info(path);
+    QDateTime modified = info.exists() ? info.lastModified() : QDateTime();
+    if (!modified.isValid())
+        return false;
+    aDateTime = Kelvar::DateTime::fromPlatform(modified.toUTC());
+    return true;
 }
 
 TBool FileUtility::nativePath(const CAppsString& aPath, std::string& aOut)

@@ -16,6 +16,10 @@
 
 #include "../Containers/CAppsString.h"
 
+namespace Kelvar {
+class DateTime;
+}
+
 class FileUtility {
 public:
     FileUtility() = delete;
@@ -53,6 +57,9 @@ public:
     // aDirectory + separator (unless it ends in "/" or "\") + aName without one
     // leading "/" or "\"; either part alone when the other is empty.
     static CAppsString joinPath(const CAppsString& aDirectory, const CAppsString& aName);
+    // When the file (or directory) exists: aDateTime := its last
+    // modification time in UTC, true. Otherwise false, aDateTime unchanged.
+    static TBool getFileDateTime(const CAppsString& aPath, Kelvar::DateTime& aDateTime);
 
     // The bytes a path reaches the system as: separators converted, the low
     // byte of every unit. False (aOut cleared) for an empty path or one holding

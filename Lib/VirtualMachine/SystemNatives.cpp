@@ -4,6 +4,7 @@
 #include "BitmapContainer.h"
 #include "BitmapLoading.h"
 #include "CAppsFont.h"
+#include "DateTime.h"
 #include "StringObjects.h"
 #include "VirtualMachine.h"
 
@@ -66,6 +67,12 @@ void VirtualMachine::systemNative(int function)
     case 8:
         push(host_ ? host_->getCurrentTimeMillis() : 0);
         return;
+    case 9: {  // timezone: now, in local time or UTC
+        Kelvar::DateTime now;
+        now.setTimezone(arg(0));
+        arg(0) = Word(newDateTimeObject(heap(), now));
+        return;
+    }
     case 10:  // the system font
         requireGraphics();
         push(Word(newSystemFont(heap(), 0)));
@@ -97,7 +104,7 @@ void VirtualMachine::systemNative(int function)
     case 15:
         arg(0) = 0;
         return;
-    default:  // 9 (date-time) comes with its group
+    default:
         unknownNativeFunction("System:");
     }
 }

@@ -10,6 +10,10 @@
 #include <string>
 #include <vector>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include "DateTime.h"
 #include "IO/FileUtility.h"
 
 namespace {
@@ -174,4 +178,21 @@ TEST_F(FileUtilityTest, RemoveDirectoryIsRecursiveButStopsAtHiddenEntries)
     EXPECT_TRUE(exists(dir() + "/outside/keep"));
 
     EXPECT_FALSE(FileUtility::removeDirectory(cs("h")));
+}
+
+TEST_F(FileUtilityTest, FileDateTimeIsTheModificationTimeInUtc)
+{
+    touch("f.txt");
+    // 2010-03-05 07:08:09 UTC, set through the system, read back through Qt.
+    struct timespec times[2] = {{1267772889, 0}, {1267772889, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, (dir() + "/f.txt").c_str(), times, 0), 0);
+    Kelvar::DateTime stamp(1, 1, 2000, 0, 0, 0, 0);
+    EXPECT_TRUE(FileUtility::getFileDateTime(cs(dir() + "/f.txt"), stamp));
+    EXPECT_EQ(stamp.toString().toLatin1(), "2010-03-05 07:08:09Z");
+
+    Kelvar::DateTime untouched(1, 1, 2000, 0, 0, 0, 1);
+    EXPECT_FALSE(FileUtility::getFileDateTime(cs(dir() + "/missing"), untouched));
+    EXPECT_FALSE(FileUtility::getFileDateTime(cs("f.txt"), untouched));  // relative
+    EXPECT_FALSE(FileUtility::getFileDateTime(cs(""), untouched));
+    EXPECT_EQ(untouched.toString().toLatin1(), "2000-01-01 00:00:00Z");
 }
