@@ -22,7 +22,7 @@
 
 bool MainView::lastForeground = false;
 
-MainView::MainView(const CAppsString& aAppDirectory) : appDirectory(aAppDirectory)
+MainView::MainView(const CAppsString& aAppDirectory) : appDirectory(aAppDirectory), fileServices(aAppDirectory)
 {
     // Qt 6 paints only through the backing store: WA_PaintOnScreen would
     // leave QPainter without a paint engine, so it is not set.
@@ -65,8 +65,7 @@ int MainView::startVirtualMachine()
 
     CAppsFileReader reader(openInputStream(OString("index.mcb"), 0));
     if (!reader.isOpen()) {
-        CAppsString path;
-        resolvePath(OString("index.mcb"), path);
+        CAppsString path = FileUtility::joinPath(appDirectory, CAppsString("index.mcb"));
         std::fprintf(stderr, "Failed to open '%s'\n", path.toLatin1().c_str());
         std::fflush(stderr);
         status = host::EExitError;
@@ -310,51 +309,28 @@ void MainView::updateForeground()
 
 bool MainView::resolvePath(const OString& aPath, CAppsString& aResolved) const
 {
-    std::u16string_view units = aPath.view();
-    if (units.empty() || units.find(u"..") != std::u16string_view::npos ||
-        units.find(u':') != std::u16string_view::npos || units.find(u'|') != std::u16string_view::npos)
-        return false;
-    CAppsString path = FileUtility::convertSeparators(CAppsString(units));
-    const CAppsString doubled("//"), single("/");
-    while (path.replace(doubled, single) > 0) {
-    }
-    aResolved = FileUtility::joinPath(appDirectory, path);
-    return true;
+    return fileServices.resolvePath(aPath, aResolved);
 }
 
 KELVAR::OutputStream* MainView::openOutputStream(const OString& path, int truncate)
 {
-    CAppsString resolved;
-    if (!resolvePath(path, resolved))
-        return nullptr;
-    auto stream = std::make_unique<KELVAR::FileOutputStream>();
-    // Without truncation the file is opened for update: its bytes stay in
-    // place and writing continues after them (never truncated and rewritten,
-    // so no failure can lose them).
-    bool open = truncate == 1 ? stream->open(resolved) : stream->openForUpdate(resolved);
-    return open ? stream.release() : nullptr;
+    return fileServices.openOutputStream(path, truncate);
 }
 
 KELVAR::InputStream* MainView::openInputStream(const OString& path, int mode)
 {
     (void)mode;
-    CAppsString resolved;
-    if (!resolvePath(path, resolved))
-        return nullptr;
-    auto stream = std::make_unique<KELVAR::FileInputStream>();
-    return stream->open(resolved) ? stream.release() : nullptr;
+    return fileServices.openInputStream(path);
 }
 
 int MainView::deleteFile(const OString& path)
 {
-    CAppsString resolved;
-    return resolvePath(path, resolved) && FileUtility::fileExists(resolved) && FileUtility::deleteFile(resolved);
+    return fileServices.deleteFile(path);
 }
 
 int MainView::fileExists(const OString& path)
 {
-    CAppsString resolved;
-    return resolvePath(path, resolved) && FileUtility::fileExists(resolved);
+    return fileServices.fileExists(path);
 }
 
 int MainView::fileSystemOperation6(int a, int b)
@@ -366,47 +342,32 @@ int MainView::fileSystemOperation6(int a, int b)
 
 int MainView::moveFile(const OString& from, const OString& to)
 {
-    CAppsString source, target;
-    return resolvePath(from, source) && resolvePath(to, target) && FileUtility::moveFile(source, target);
+    return fileServices.moveFile(from, to);
 }
 
 int MainView::listDirectory(const OString& path, Vec<OString>& files, Vec<OString>& directories)
 {
-    CAppsString resolved;
-    if (!resolvePath(path, resolved))
-        return 0;
-    Vec<CAppsString> fileNames, directoryNames;
-    if (!FileUtility::listFiles(resolved, fileNames) || !FileUtility::listDirectories(resolved, directoryNames))
-        return 0;
-    for (const CAppsString& name : fileNames)
-        files.append(OString(name));
-    for (const CAppsString& name : directoryNames)
-        directories.append(OString(name));
-    return 1;
+    return fileServices.listDirectory(path, files, directories);
 }
 
 int MainView::createDirectory(const OString& path)
 {
-    CAppsString resolved;
-    return resolvePath(path, resolved) && FileUtility::makePath(resolved);
+    return fileServices.createDirectory(path);
 }
 
 int MainView::deleteDirectory(const OString& path)
 {
-    CAppsString resolved;
-    return resolvePath(path, resolved) && FileUtility::removeDirectory(resolved);
+    return fileServices.deleteDirectory(path);
 }
 
 int MainView::moveDirectory(const OString& from, const OString& to)
 {
-    CAppsString source, target;
-    return resolvePath(from, source) && resolvePath(to, target) && FileUtility::moveDirectory(source, target);
+    return fileServices.moveDirectory(from, to);
 }
 
 int MainView::directoryExists(const OString& path)
 {
-    CAppsString resolved;
-    return resolvePath(path, resolved) && FileUtility::directoryExists(resolved);
+    return fileServices.directoryExists(path);
 }
 
 // ---------------------------------------------------------------------------

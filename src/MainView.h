@@ -13,6 +13,7 @@
 
 #include "Containers/CAppsString.h"
 #include "ExtensionRegistry.h"
+#include "IO/ApplicationFiles.h"
 #include "IO/FileStream.h"
 #include "KeyMap.h"
 #include "MainViewBase.h"
@@ -41,9 +42,7 @@ public:
     Scheduler& timerScheduler() { return scheduler; }
     const CAppsString& applicationDirectory() const { return appDirectory; }
 
-    // The path rule: false for an empty path or one holding "..", ":" or "|";
-    // otherwise the path with separators converted and every "//" collapsed,
-    // joined to the application directory.
+    // The path rule (ApplicationFiles.h).
     bool resolvePath(const OString& aPath, CAppsString& aResolved) const;
     // VM key code of a Qt key (the built-in table).
     static int translateKey(int aQtKey) { return KeyMap::builtIn(aQtKey); }
@@ -169,6 +168,7 @@ private:
     Scheduler scheduler;
     TInt64 startTime = 0;
     CAppsString appDirectory;
+    ApplicationFiles fileServices;  // the file operations, by the path rule
     TInt32 orientationMode = 2;
     std::shared_ptr<KELVAR::FileOutputStream> logStream;
     TUint8 windowActive = 0;

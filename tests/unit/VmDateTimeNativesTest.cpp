@@ -8,6 +8,8 @@ using namespace vm;
 
 namespace {
 
+using Pair = VmNativeFixture::Pair;
+
 enum { DATETIME = 29, SYSTEM = 32 };
 
 struct VmDateTimeNatives : VmNativeFixture {

@@ -14,7 +14,7 @@
 
 #include "ObjectModel.h"
 #include "StringObjects.h"
-#include "TestHost.h"
+#include "FileTestHost.h"
 #include "TestSupport.h"
 #include "VirtualMachine.h"
 
@@ -22,7 +22,7 @@ struct VmNativeFixture : ::testing::Test {
     using Pair = std::pair<int, std::string>;
     static constexpr vm::Word kSentinel = 0x5EED;
 
-    TestHost host;
+    FileTestHost host;  // files in a temporary application directory
     vm::VirtualMachine vm;
 
     void SetUp() override
