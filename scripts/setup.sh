@@ -16,6 +16,7 @@ PACKAGES=(
   dbus-daemon dbus-bin
   pulseaudio pulseaudio-utils
   lua5.4 time
+  pigz   # an independent zlib user for the compression tests
 )
 
 missing=()
