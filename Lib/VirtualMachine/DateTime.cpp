@@ -104,52 +104,42 @@ void DateTime::readBack(const QDateTime& aMoment, const char* aMessage)
     iSecond = time.second();
 }
 
+void DateTime::setField(TInt32 DateTime::*aField, TInt32 aValue, TInt32 aLow, TInt32 aHigh)
+{
+    check(aValue >= aLow && aValue <= aHigh);
+    DateTime changed(*this);
+    changed.*aField = aValue;
+    readBack(changed.toPlatform());
+}
+
 void DateTime::setDay(TInt32 aDay)
 {
-    check(aDay >= 1 && aDay <= 31);
-    DateTime changed(*this);
-    changed.iDay = aDay;
-    readBack(changed.toPlatform());
+    setField(&DateTime::iDay, aDay, 1, 31);
 }
 
 void DateTime::setMonth(TInt32 aMonth)
 {
-    check(aMonth >= 1 && aMonth <= 12);
-    DateTime changed(*this);
-    changed.iMonth = aMonth;
-    readBack(changed.toPlatform());
+    setField(&DateTime::iMonth, aMonth, 1, 12);
 }
 
 void DateTime::setYear(TInt32 aYear)
 {
-    check(aYear >= 0 && aYear <= 9999);
-    DateTime changed(*this);
-    changed.iYear = aYear;
-    readBack(changed.toPlatform());
+    setField(&DateTime::iYear, aYear, 0, 9999);
 }
 
 void DateTime::setHour(TInt32 aHour)
 {
-    check(aHour >= 0 && aHour <= 23);
-    DateTime changed(*this);
-    changed.iHour = aHour;
-    readBack(changed.toPlatform());
+    setField(&DateTime::iHour, aHour, 0, 23);
 }
 
 void DateTime::setMinute(TInt32 aMinute)
 {
-    check(aMinute >= 0 && aMinute <= 59);
-    DateTime changed(*this);
-    changed.iMinute = aMinute;
-    readBack(changed.toPlatform());
+    setField(&DateTime::iMinute, aMinute, 0, 59);
 }
 
 void DateTime::setSecond(TInt32 aSecond)
 {
-    check(aSecond >= 0 && aSecond <= 59);
-    DateTime changed(*this);
-    changed.iSecond = aSecond;
-    readBack(changed.toPlatform());
+    setField(&DateTime::iSecond, aSecond, 0, 59);
 }
 
 void DateTime::setTimezone(TInt32 aTimezone)

@@ -99,6 +99,8 @@ private:
     // or aMessage) when the moment is invalid.
     void readBack(const QDateTime& aMoment, const char* aMessage = "");
     void move(TInt64 aSeconds);
+    // aField := aValue (in aLow..aHigh, else code 6), then read back.
+    void setField(TInt32 DateTime::*aField, TInt32 aValue, TInt32 aLow, TInt32 aHigh);
 
     TInt32 iTimezone;
     TInt32 iDay;

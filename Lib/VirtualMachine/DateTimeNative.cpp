@@ -71,11 +71,29 @@ void VirtualMachine::dateTimeNative(int function)
     case 19:
     case 20: {
         Kelvar::DateTime& date = dateTimeOf(heap, Addr(arg(1)));
-        void (Kelvar::DateTime::*const setters[])(TInt32) = {
-            &Kelvar::DateTime::setDay,    &Kelvar::DateTime::setMonth,  &Kelvar::DateTime::setYear,
-            &Kelvar::DateTime::setHour,   &Kelvar::DateTime::setMinute, &Kelvar::DateTime::setSecond,
-            &Kelvar::DateTime::setTimezone};
-        (date.*setters[function - 14])(arg(0));
+        TInt32 value = arg(0);
+        switch (function) {
+        case 14:
+            date.setDay(value);
+            break;
+        case 15:
+            date.setMonth(value);
+            break;
+        case 16:
+            date.setYear(value);
+            break;
+        case 17:
+            date.setHour(value);
+            break;
+        case 18:
+            date.setMinute(value);
+            break;
+        case 19:
+            date.setSecond(value);
+            break;
+        default:
+            date.setTimezone(value);
+        }
         pop(2);
         return;
     }
