@@ -20,7 +20,7 @@
 
 #include "HeadlessHost.h"
 #include "IO/ApplicationFiles.h"
-#include "NativeArrays.h"
+#include "Containers/OVector.h"
 #include "ObjectModel.h"
 #include "StringObjects.h"
 #include "Utility/Compress.h"
@@ -62,7 +62,7 @@ double nativesRound(vm::VirtualMachine& aVm, const std::string& aData)
     aVm.top = -1;
     Word object = Word(vm::newBox(heap, 0));
     Word name = Word(vm::newStringObject(heap, OString("bench.bin")));
-    Word chunk = Word(vm::newByteArray(aVm, reinterpret_cast<const TUint8*>(aData.data()), kChunk));
+    Word chunk = Word(vm::newByteVector(heap, aData.data(), kChunk));
     aVm.push(object);
     aVm.push(name);
     aVm.push(chunk);  // slots 0-2 keep them alive
@@ -72,7 +72,7 @@ double nativesRound(vm::VirtualMachine& aVm, const std::string& aData)
     aVm.push(0);
     aVm.callNative(22, 1);  // open, truncating
     for (int i = 0; i < kChunks; ++i) {
-        std::memcpy(vm::byteArrayOf(heap, vm::Addr(chunk)).data, aData.data() + size_t(i) * kChunk, kChunk);
+        std::memcpy(vm::OVector::ofHolder(heap, vm::Addr(chunk), 1).data(), aData.data() + size_t(i) * kChunk, kChunk);
         aVm.push(object);
         aVm.push(chunk);
         aVm.callNative(21, 3);
@@ -86,7 +86,7 @@ double nativesRound(vm::VirtualMachine& aVm, const std::string& aData)
         aVm.push(object);
         aVm.push(kChunk);
         aVm.callNative(23, 3);
-        if (std::memcmp(vm::byteArrayOf(heap, vm::Addr(aVm.arg(0))).data, aData.data() + size_t(i) * kChunk,
+        if (std::memcmp(vm::OVector::ofHolder(heap, vm::Addr(aVm.arg(0)), 1).data(), aData.data() + size_t(i) * kChunk,
                         kChunk) != 0)
             fail("natives read back other bytes");
         aVm.pop(1);

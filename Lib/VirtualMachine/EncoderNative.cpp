@@ -11,7 +11,7 @@
 // raises a DataFormatException without text.
 #include <string>
 
-#include "NativeArrays.h"
+#include "../Containers/OVector.h"
 #include "ObjectModel.h"
 #include "StringObjects.h"
 #include "VirtualMachine.h"
@@ -108,12 +108,12 @@ void VirtualMachine::encoderNative(int function)
         std::string bytes = encode(stringOf(*heap_, Addr(arg(0))).view());
         if (bytes.size() > VMHeap::kMaxBlock)
             raiseVmError(KErrVm, "Out of memory");
-        arg(0) = Word(newByteArray(*this, reinterpret_cast<const TUint8*>(bytes.data()), TInt32(bytes.size())));
+        arg(0) = Word(newByteVector(*heap_, bytes.data(), bytes.size()));
         return;
     }
     case 2: {  // byte[] -> string
-        ByteArrayView bytes = byteArrayOf(*heap_, Addr(arg(0)));
-        std::u16string text = decode(bytes.data, bytes.count);
+        OVector bytes = OVector::ofHolder(*heap_, Addr(arg(0)), 1);
+        std::u16string text = decode(bytes.data(), bytes.count());
         arg(0) = Word(newStringObject(*heap_, OString(std::u16string_view(text))));
         return;
     }

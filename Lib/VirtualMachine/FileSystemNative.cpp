@@ -4,7 +4,7 @@
 // operation raises an IOException without text; the existence tests never
 // raise (but a null path is a null reference, code 1).
 #include "../IO/Stream.h"
-#include "NativeArrays.h"
+#include "../Containers/OVector.h"
 #include "ObjectModel.h"
 #include "StringObjects.h"
 #include "VirtualMachine.h"
@@ -55,7 +55,7 @@ void VirtualMachine::fileSystemNative(int function)
         const OString& path = stringOf(heap, Addr(arg(0)));
         Vec<OString> files, directories;
         succeed(host_ && host_->listDirectory(path, files, directories));
-        arg(0) = Word(newStringArray(heap, function == 5 ? directories : files));
+        arg(0) = Word(newStringVector(heap, function == 5 ? directories : files));
         return;
     }
     case 7: {  // path: create or empty a file

@@ -21,7 +21,7 @@
 #include <string>
 
 #include "../IO/Stream.h"
-#include "NativeArrays.h"
+#include "../Containers/OVector.h"
 #include "ObjectModel.h"
 #include "RangeCheck.h"
 #include "StreamHolder.h"
@@ -201,7 +201,7 @@ void VirtualMachine::inputStreamNative(int function)
             }
         }
         Addr array = createByteVector(count);
-        if (count > 0 && !stream.read(byteArrayOf(heap, array).data, TUint32(count)))
+        if (count > 0 && !stream.read(OVector::ofHolder(heap, array, 1).data(), TUint32(count)))
             ioFailure();
         pop(1);
         arg(0) = Word(array);
@@ -233,20 +233,20 @@ void VirtualMachine::outputStreamNative(int function)
     }
     case 3: {  // writer, data
         KELVAR::OutputStream* stream = outputOf(heap, arg(1));
-        ByteArrayView data = byteArrayOf(heap, Addr(arg(0)));
+        OVector data = OVector::ofHolder(heap, Addr(arg(0)), 1);
         if (!stream)
             notOpen();
-        write(*stream, data.data, data.count);
+        write(*stream, data.data(), data.count());
         pop(2);
         return;
     }
     case 4: {  // writer, offset, count, data
         KELVAR::OutputStream* stream = outputOf(heap, arg(3));
-        ByteArrayView data = byteArrayOf(heap, Addr(arg(0)));
-        ResolvedRange range = resolveRange(0, data.count, arg(2), arg(1));
+        OVector data = OVector::ofHolder(heap, Addr(arg(0)), 1);
+        ResolvedRange range = resolveRange(0, data.count(), arg(2), arg(1));
         if (!stream || !stream->isOpen())
             notOpen();
-        write(*stream, data.data + range.first, range.length);
+        write(*stream, data.data() + range.first, range.length);
         pop(4);
         return;
     }

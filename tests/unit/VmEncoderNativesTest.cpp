@@ -3,7 +3,7 @@
 #include <QString>
 #include <random>
 
-#include "NativeArrays.h"
+#include "Containers/OVector.h"
 #include "VmNativeFixture.h"
 
 using namespace vm;
@@ -23,13 +23,13 @@ struct VmEncoderNatives : VmNativeFixture {
     }
     Word bytes(const std::string& aData)
     {
-        return keep(newByteArray(vm, reinterpret_cast<const TUint8*>(aData.data()), TInt32(aData.size())));
+        return keep(newByteVector(heap(), aData.data(), aData.size()));
     }
     std::string encode(const std::u16string& aText)
     {
         Word array = callWith(ENCODER, 1, {unicode(aText)}, 1);
-        ByteArrayView view = byteArrayOf(heap(), Addr(array));
-        return std::string(reinterpret_cast<const char*>(view.data), size_t(view.count));
+        std::vector<uint8_t> view = byteVectorBytes(heap(), Addr(array));
+        return std::string(view.begin(), view.end());
     }
     std::u16string decode(const std::string& aBytes)
     {

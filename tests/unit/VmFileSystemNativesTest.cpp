@@ -8,7 +8,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "NativeArrays.h"
+#include "Containers/OVector.h"
 #include "VmNativeFixture.h"
 
 using namespace vm;

@@ -6,7 +6,7 @@
 #include <QDir>
 #include <QFileInfo>
 
-#include "NativeArrays.h"
+#include "Containers/OVector.h"
 #include "IO/FileStream.h"
 #include "StreamHolder.h"
 #include "VmNativeFixture.h"
@@ -41,12 +41,12 @@ struct VmStreamNatives : VmNativeFixture {
     }
     Word bytes(const std::string& aData)
     {
-        return keep(newByteArray(vm, reinterpret_cast<const TUint8*>(aData.data()), TInt32(aData.size())));
+        return keep(newByteVector(heap(), aData.data(), aData.size()));
     }
     std::string contents(Word aArray)
     {
-        ByteArrayView view = byteArrayOf(heap(), Addr(aArray));
-        return std::string(reinterpret_cast<const char*>(view.data), size_t(view.count));
+        std::vector<uint8_t> view = byteVectorBytes(heap(), Addr(aArray));
+        return std::string(view.begin(), view.end());
     }
     void file(const std::string& aName, const std::string& aData)
     {
