@@ -4,6 +4,7 @@
 #include "VirtualMachineExtensions/Accelerometer/Accelerometer.h"
 #include "VirtualMachineExtensions/AudioMixer/AudioMixer.h"
 #include "VirtualMachineExtensions/AudioPlayer/AudioPlayer.h"
+#include "VirtualMachineExtensions/Location/Location.h"
 #include "VirtualMachineExtensions/Maemo/MaemoExtension.h"
 #include "VirtualMachineExtensions/Torch/TorchExtension.h"
 
@@ -24,6 +25,8 @@ int ExtensionRegistry::slotOf(int aExtension)
     switch (aExtension) {
     case 20:
         return EAccelerometer;
+    case 27:
+        return ELocation;
     case 28:
         return EAudioPlayer;
     case 30:
@@ -47,6 +50,8 @@ std::shared_ptr<ext::MVMExtension> ExtensionRegistry::create(int aSlot)
         return std::make_shared<ext::AudioPlayerExtension>(*iVm, *iHost);
     case EAudioMixer:
         return std::make_shared<ext::AudioMixerExtension>(*iVm, *iHost);
+    case ELocation:
+        return std::make_shared<ext::CLocationWrapper>(*iVm);
     case EPlatform:
         return std::make_shared<ext::MaemoExtension>(*iVm);
     case ETorch:
