@@ -60,7 +60,8 @@ int MainView::startVirtualMachine()
     startTime = microsecondClock();
     machine = std::make_unique<vm::VirtualMachine>();
     scheduler.setVm(machine.get());
-    scheduler.setDelivery([this](vm::Word listener) { deliver([&] { machine->deliverTimer(listener); }); });
+    scheduler.setDelivery(
+        [this](vm::Word listener, int timerId) { deliver([&] { machine->deliverTimer(listener, timerId); }); });
     extensions.setUp(machine.get(), this);
 
     CAppsFileReader reader(openInputStream(OString("index.mcb"), 0));

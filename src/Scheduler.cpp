@@ -84,7 +84,7 @@ void Scheduler::stopAll()
 void Scheduler::fire(Timer* aTimer)
 {
     if (delivery)
-        delivery(aTimer->listener);
+        delivery(aTimer->listener, aTimer->timerId);
     else if (aTimer->vm)
-        aTimer->vm->deliverTimer(aTimer->listener);
+        aTimer->vm->deliverTimer(aTimer->listener, aTimer->timerId);
 }

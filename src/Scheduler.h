@@ -49,8 +49,8 @@ private:
 
 class Scheduler {
 public:
-    // Carries an expiry to the VM (the host guards the call).
-    typedef std::function<void(vm::Word)> Delivery;
+    // Carries an expiry (listener, timer id) to the VM (the host guards the call).
+    typedef std::function<void(vm::Word, int)> Delivery;
 
     Scheduler() = default;
     ~Scheduler();

@@ -41,6 +41,19 @@ Word VirtualMachine::deref(Word value, int levels)
     return value;
 }
 
+// The class index of a receiver passed with `levels` levels: word 0 of the
+// object the last level names, which must be a live block.
+int VirtualMachine::receiverKey(Word value, int levels, const MethodHandle& handle)
+{
+    if (levels <= 0)
+        return value;
+    for (int i = 1; i < levels && space_.contains(Addr(value), 4); ++i)
+        value = space_.rawWord(Addr(value));
+    if (!isLiveObject(value))
+        fatal(handle.signature.toLatin1() + ": receiver is not a live object", -1);
+    return space_.rawWord(Addr(value));
+}
+
 int VirtualMachine::methodAddress(int methodIndex, int key, int* gcInfo) const
 {
     if (methodIndex < 0 || methodIndex >= methods.count())
@@ -115,7 +128,7 @@ Word VirtualMachine::invoke(int handle, const Vec<int>& arguments, const Vec<int
     bool runnable = true;
     if (method.isVirtual) {
         if (n > 0)
-            key = deref(stack_[firstArgument], h.argumentLevels.count() > 0 ? h.argumentLevels[0] : 0);
+            key = receiverKey(stack_[firstArgument], h.argumentLevels.count() > 0 ? h.argumentLevels[0] : 0, h);
         else
             runnable = false;
     }

@@ -40,7 +40,7 @@ VMHeap::VMHeap(VMSpace& space, uint32_t minPoolSize, InterfaceForCallingGc* gcIn
     previousCurrent_ = tCurrentHeap;
     tCurrentHeap = this;
     Pool& pool = addPool(minPoolSize_);
-    addEntryToFreeEntries(pool.start + kOverhead, minPoolSize_);
+    addEntryToFreeEntries(pool, pool.start + kOverhead, minPoolSize_);
 }
 
 VMHeap::~VMHeap()
@@ -71,10 +71,12 @@ VMHeap::Pool& VMHeap::addPool(uint32_t payload)
     Pool pool;
     pool.start = start;
     pool.length = uint32_t(length);
-    size_t words = size_t(length / 4);
-    pool.starts.assign(words / 64 + 1, 0);
-    pool.marks.assign(words / 64 + 1, 0);
-    pool.cells.assign(words / 64 + 1, 0);
+    pool.words = uint32_t(length / 4);
+    size_t bitWords = pool.words / 64 + 1;
+    pool.starts.allocate(bitWords);
+    pool.marks.allocate(bitWords);
+    pool.cells.allocate(bitWords);
+    pool.freeIndex.allocate(size_t(length / kOverhead + 1));
 
     // Leading sentinel: header and trailer, payload 0.
     HeapHeader* lead = header(start);
@@ -96,7 +98,7 @@ VMHeap::Pool& VMHeap::addPool(uint32_t payload)
     int32_t index = int32_t(pools_.size());
     for (uint64_t g = start >> kGranuleShift; g < (uint64_t(start) + rounded) >> kGranuleShift; ++g)
         granuleOwner_[g] = index;
-    totalSizeOfPools_ += int(length);
+    totalSizeOfPools_ += int64_t(length);
     return pools_.back();
 }
 
@@ -175,7 +177,14 @@ MCB_HOT_INLINE void VMHeap::unlinkNode(int32_t i)
         nonEmptyLists_ &= ~(1u << k);
 }
 
-MCB_HOT_INLINE void VMHeap::appendNode(int32_t i, Addr h, uint32_t size)
+// Node i now stands for the free block h, and the pool's index says so.
+MCB_HOT_INLINE void VMHeap::nameNode(const Pool& pool, int32_t i, Addr h)
+{
+    nodes_[size_t(i)].block = h;
+    pool.freeSlot(h) = i + 1;
+}
+
+MCB_HOT_INLINE void VMHeap::appendNode(const Pool& pool, int32_t i, Addr h, uint32_t size)
 {
     int k = log2Ceil(size);
     KELVAR_ASSERT(k < kFreeLists);
@@ -188,42 +197,37 @@ MCB_HOT_INLINE void VMHeap::appendNode(int32_t i, Addr h, uint32_t size)
     list.last = i;
     ++list.count;
     nonEmptyLists_ |= 1u << k;
-    header(h)->freeLink = uint32_t(i + 1);
+    nameNode(pool, i, h);
 }
 
-MCB_HOT_INLINE void VMHeap::addEntryToFreeEntries(Addr h, uint32_t size)
+MCB_HOT_INLINE void VMHeap::addEntryToFreeEntries(const Pool& pool, Addr h, uint32_t size)
 {
-    appendNode(takeNode(), h, size);
+    appendNode(pool, takeNode(), h, size);
 }
 
-MCB_HOT_INLINE void VMHeap::eraseNode(int32_t i)
+// The block of node i is no longer free (taken, or merged into another).
+MCB_HOT_INLINE void VMHeap::eraseNode(const Pool& pool, int32_t i)
 {
     unlinkNode(i);
     Node& node = nodes_[size_t(i)];
-    header(node.block)->freeLink = 0;
+    pool.freeSlot(node.block) = 0;
     node.block = 0;
     freeNodes_.push_back(i);
 }
 
 // Node i leaves its list; the free block h of size joins the tail of its own.
-MCB_HOT_INLINE void VMHeap::replaceNode(int32_t i, Addr h, uint32_t size)
+MCB_HOT_INLINE void VMHeap::replaceNode(const Pool& pool, int32_t i, Addr h, uint32_t size)
 {
     Node& node = nodes_[size_t(i)];
-    header(node.block)->freeLink = 0;
+    pool.freeSlot(node.block) = 0;
     int k = log2Ceil(size);
     if (log2Ceil(node.size) == k && lists_[k].last == i) {
-        node.block = h;
         node.size = size;
-        header(h)->freeLink = uint32_t(i + 1);
+        nameNode(pool, i, h);
         return;
     }
     unlinkNode(i);
-    appendNode(i, h, size);
-}
-
-MCB_HOT_INLINE void VMHeap::eraseFromFreeEntries(Addr h)
-{
-    eraseNode(int32_t(header(h)->freeLink) - 1);
+    appendNode(pool, i, h, size);
 }
 
 std::vector<std::pair<Addr, uint32_t> > VMHeap::freeList(int k) const
@@ -270,31 +274,35 @@ Addr VMHeap::createHeapEntry(uint32_t size, int isGcObject, int gcCode)
     }
     Addr h;
     uint32_t available;
-    if (found >= 0) {
+    Pool* pool;
+    // A new pool's memory has never been touched: it is zero already, and
+    // leaving it alone keeps it uncommitted until the program writes it.
+    bool fresh = found < 0;
+    if (!fresh) {
         h = nodes_[size_t(found)].block;
         available = nodes_[size_t(found)].size;
+        pool = poolOf(h);
     } else {
-        Pool& pool = addPool(std::max(minPoolSize_, size));
-        h = pool.start + kOverhead;
-        available = sizeOf(pool, h);
+        pool = &addPool(std::max(minPoolSize_, size));
+        h = pool->start + kOverhead;
+        available = sizeOf(*pool, h);
     }
     KELVAR_ASSERT(available >= size);
 
     if (available - size > kOverhead) {
         Addr rest = h + kOverhead + size;
         uint32_t restSize = available - size - kOverhead;
-        Pool* pool = poolOf(h);
         setBit(pool->starts, (rest - pool->start) >> 2);
         ++layoutVersion_;
         *header(rest) = HeapHeader{0, 0, 0, 0, GC_CODE_FREE, 0};
         writeBlock(rest, restSize);
-        if (found >= 0)
-            replaceNode(found, rest, restSize);
+        if (!fresh)
+            replaceNode(*pool, found, rest, restSize);
         else
-            addEntryToFreeEntries(rest, restSize);
+            addEntryToFreeEntries(*pool, rest, restSize);
         available = size;
-    } else if (found >= 0) {
-        eraseNode(found);
+    } else if (!fresh) {
+        eraseNode(*pool, found);
     }
     writeBlock(h, available);
     HeapHeader* he = header(h);
@@ -303,7 +311,8 @@ Addr VMHeap::createHeapEntry(uint32_t size, int isGcObject, int gcCode)
     he->marked = 0;
     he->gcCode = gcCode;
     he->freeLink = 0;
-    std::memset(base_ + h + kHeaderSize, 0, available);
+    if (!fresh)
+        std::memset(base_ + h + kHeaderSize, 0, available);
     ++nOfEntries_;
     return h;
 }
@@ -311,7 +320,7 @@ Addr VMHeap::createHeapEntry(uint32_t size, int isGcObject, int gcCode)
 std::pair<Addr, Addr> VMHeap::allocPair(uint32_t sizeA, int isGcObjectA, int gcCodeA,
                                         uint32_t sizeB, int isGcObjectB, int gcCodeB)
 {
-    if (sizeA > kMaxBlock || sizeB > kMaxBlock)
+    if (uint64_t(sizeA) + sizeB + kOverhead + 8 > kMaxBlock)
         outOfMemory();
     uint32_t a = (sizeA + 3) & ~3u;
     uint32_t b = (sizeB + 3) & ~3u;
@@ -353,7 +362,7 @@ void VMHeap::releaseObjectOf(Pool& pool, Addr cell)
 Addr VMHeap::freeEntry(Addr h)
 {
     Pool* pool = poolOf(h);
-    if (!pool || !isBlockStart(*pool, h) || isSentinel(*pool, h) || isFree(h))
+    if (!pool || !isBlockStart(*pool, h) || isSentinel(*pool, h) || isFree(*pool, h))
         invalidFree(h + kHeaderSize);
     --nOfEntries_;
     Addr payload = h + kHeaderSize;
@@ -374,10 +383,10 @@ Addr VMHeap::freeEntry(Addr h)
 
     // Both neighbours leave their lists (following one first), then the
     // merged block joins the tail of its list; their nodes are reused.
-    int32_t nextNode = -1, previousNode = -1;
+    int32_t previousNode = -1;
     Addr next = h + kOverhead + size;
-    if (next != pool->trailing() && isFree(next)) {
-        nextNode = int32_t(header(next)->freeLink) - 1;
+    int32_t nextNode = next != pool->trailing() ? freeNodeAt(*pool, next) : -1;
+    if (nextNode >= 0) {
         size += nodes_[size_t(nextNode)].size + kOverhead;
         clearBit(pool->starts, (next - pool->start) >> 2);
         ++layoutVersion_;
@@ -388,16 +397,15 @@ Addr VMHeap::freeEntry(Addr h)
     Addr previous = 0;
     uint32_t length = uint32_t(word(h - 4));
     if (length >= kOverhead && length <= h - pool->start - kOverhead && (length & 3) == 0) {
-        Addr candidate = h - length;
-        if (isFree(candidate) && nodes_[header(candidate)->freeLink - 1].size + kOverhead == length)
-            previous = candidate;
+        previous = h - length;
+        previousNode = freeNodeAt(*pool, previous);
+        if (previousNode >= 0 && nodes_[size_t(previousNode)].size + kOverhead != length)
+            previousNode = -1;
     } else {
-        Addr candidate = previousBlock(*pool, h);
-        if (candidate != pool->start && isFree(candidate))
-            previous = candidate;
+        previous = previousBlock(*pool, h);
+        previousNode = previous != pool->start ? freeNodeAt(*pool, previous) : -1;
     }
-    if (previous) {
-        previousNode = int32_t(header(previous)->freeLink) - 1;
+    if (previousNode >= 0) {
         size += nodes_[size_t(previousNode)].size + kOverhead;
         clearBit(pool->starts, (h - pool->start) >> 2);
         ++layoutVersion_;
@@ -410,12 +418,12 @@ Addr VMHeap::freeEntry(Addr h)
     writeBlock(h, size);
     if (previousNode >= 0) {
         if (nextNode >= 0)
-            eraseNode(nextNode);
-        replaceNode(previousNode, h, size);
+            eraseNode(*pool, nextNode);
+        replaceNode(*pool, previousNode, h, size);
     } else if (nextNode >= 0) {
-        replaceNode(nextNode, h, size);
+        replaceNode(*pool, nextNode, h, size);
     } else {
-        addEntryToFreeEntries(h, size);
+        addEntryToFreeEntries(*pool, h, size);
     }
     return h;
 }
@@ -427,18 +435,25 @@ void VMHeap::freeObject(Addr payload)
     freeEntry(payload - kHeaderSize);
 }
 
-bool VMHeap::isLiveBlock(Addr payload) const
+const HeapHeader* VMHeap::liveHeader(Addr payload) const
 {
     Addr h = payload - kHeaderSize;
     const Pool* pool = poolOf(h);
-    return pool && isBlockStart(*pool, h) && !isSentinel(*pool, h) && !isFree(h);
+    if (!pool || !isBlockStart(*pool, h) || isSentinel(*pool, h) || isFree(*pool, h))
+        return nullptr;
+    return header(h);
+}
+
+bool VMHeap::isLiveBlock(Addr payload) const
+{
+    return liveHeader(payload) != nullptr;
 }
 
 uint32_t VMHeap::payloadSize(Addr payload) const
 {
     Addr h = payload - kHeaderSize;
     const Pool* pool = poolOf(h);
-    if (!pool || !isBlockStart(*pool, h) || isSentinel(*pool, h))
+    if (!pool || !isBlockStart(*pool, h) || isSentinel(*pool, h) || isFree(*pool, h))
         return 0;
     // The extent scan is linear in the size: large blocks (vector arrays,
     // checked at every vector native) are remembered until the layout changes.
@@ -453,7 +468,8 @@ uint32_t VMHeap::payloadSize(Addr payload) const
 
 int VMHeap::gcCodeOf(Addr payload) const
 {
-    return isLiveBlock(payload) ? header(payload - kHeaderSize)->gcCode : GC_CODE_FREE;
+    const HeapHeader* he = liveHeader(payload);
+    return he ? he->gcCode : GC_CODE_FREE;
 }
 
 // ---------------------------------------------------------------------------
@@ -512,23 +528,20 @@ void VMHeap::removeRoot(Addr payload)
 // ---------------------------------------------------------------------------
 // Marking
 
-void VMHeap::markBlock(Addr payload, bool precise)
+void VMHeap::markBlock(Addr payload)
 {
+    // Only live blocks are marked. A word that names no block is not a
+    // reference (bytecode may box plain values); a reference to a free block
+    // or a sentinel is one that bytecode left dangling or forged: ignored,
+    // so that a collection always completes.
     Addr h = payload - kHeaderSize;
     const Pool* pool = poolOf(h);
-    // A word that names no block is not a reference: bytecode may box plain
-    // values. A reference to a free block or a sentinel is a broken heap.
-    if (!pool || !isBlockStart(*pool, h))
+    if (!pool || !isBlockStart(*pool, h) || isSentinel(*pool, h) || isFree(*pool, h))
         return;
-    if (isSentinel(*pool, h) || isFree(h)) {
-        if (precise)
-            raiseVmError(KErrVm);
-        return;
-    }
     uint32_t index = (h - pool->start) >> 2;
     if (bit(pool->marks, index))
         return;
-    setBit(const_cast<Pool*>(pool)->marks, index);
+    setBit(pool->marks, index);
     work_.push_back(payload);
 }
 
@@ -543,7 +556,7 @@ void VMHeap::mark(Addr payload)
 {
     if (payload == 0)
         return;
-    markBlock(payload, true);
+    markBlock(payload);
     drainMarking();
 }
 
@@ -552,7 +565,7 @@ void VMHeap::markIfInHeap(uint32_t value)
     Addr h = belongsToPools(value - kHeaderSize);
     if (!h)
         return;
-    markBlock(h + kHeaderSize, false);
+    markBlock(h + kHeaderSize);
     drainMarking();
 }
 
@@ -561,24 +574,25 @@ void VMHeap::markArrayField(Addr cell, bool holdsReferences)
     if (!space_.contains(cell, 4))
         return;
     Addr vector = Addr(word(cell));
-    if (vector == 0)
+    const HeapHeader* he = liveHeader(vector);
+    if (!he)
         return;
-    markBlock(vector, true);
-    if (header(vector - kHeaderSize)->gcCode != GC_CODE_VECTOR || payloadSize(vector) < 16)
+    markBlock(vector);
+    // Only a vector record says where its elements are.
+    if (he->gcCode != GC_CODE_VECTOR || payloadSize(vector) < 16)
         return;
     Addr elements = Addr(word(vector + 4));
     int32_t count = word(vector + 12);
-    if (count <= 0 || elements == 0)
+    if (count <= 0 || !isLiveBlock(elements))
         return;
-    markBlock(elements, true);
+    markBlock(elements);
     if (!holdsReferences)
         return;
-    uint32_t limit = payloadSize(elements) / 4;
-    uint32_t n = std::min(uint32_t(count), limit);
+    uint32_t n = std::min(uint32_t(count), payloadSize(elements) / 4);
     for (uint32_t i = 0; i < n; ++i) {
         Addr e = Addr(word(elements + 4 * i));
         if (e)
-            markBlock(e, true);
+            markBlock(e);
     }
 }
 
@@ -591,6 +605,8 @@ void VMHeap::drainMarking()
     }
 }
 
+// p is a live block (markBlock checked it); what its payload says is
+// bytecode's and is validated before it is followed.
 void VMHeap::traverse(Addr p)
 {
     HeapHeader* he = header(p - kHeaderSize);
@@ -603,10 +619,15 @@ void VMHeap::traverse(Addr p)
                 Addr r = Addr(markStack_.last());
                 markStack_.removeLast();
                 if (r)
-                    markBlock(r, true);
+                    markBlock(r);
             }
         }
     }
+    auto markWord = [&](uint32_t offset) {
+        if (offset + 4 <= size)
+            if (Addr r = Addr(word(p + offset)))
+                markBlock(r);
+    };
     switch (he->gcCode) {
     case GC_CODE_INSTANCE: {
         if (size < 4)
@@ -614,22 +635,17 @@ void VMHeap::traverse(Addr p)
         int32_t c = word(p);
         if (c < 0 || c >= classReferenceFields_.count())
             return;
-        for (int o : classReferenceFields_[c]) {
-            if (o < 0 || uint32_t(o) >= size / 4)
-                continue;
-            Addr r = Addr(word(p + 4 * uint32_t(o)));
-            if (r)
-                markBlock(r, true);
-        }
+        for (int o : classReferenceFields_[c])
+            if (o >= 0 && uint32_t(o) < size / 4)
+                markWord(4 * uint32_t(o));
         if (c >= classArrayFields_.count() || c >= classArrayFieldFlags_.count())
             return;
         const Vec<int>& arrays = classArrayFields_[c];
         const Vec<char>& flags = classArrayFieldFlags_[c];
         for (int i = 0; i < arrays.count() && i < flags.count(); ++i) {
             int o = arrays[i];
-            if (o < 0 || uint32_t(o) >= size / 4)
-                continue;
-            markArrayField(p + 4 * uint32_t(o), flags[i] != 0);
+            if (o >= 0 && uint32_t(o) < size / 4)
+                markArrayField(p + 4 * uint32_t(o), flags[i] != 0);
         }
         return;
     }
@@ -639,26 +655,16 @@ void VMHeap::traverse(Addr p)
             markArrayField(p, he->gcCode == GC_CODE_OBJECT_ARRAY);
         return;
     case GC_CODE_REFERENCE:
-        if (size >= 4) {
-            Addr r = Addr(word(p));
-            if (r)
-                markBlock(r, true);
-        }
+        markWord(0);
         return;
     case GC_CODE_DRAWABLE: {
-        if (size < 12)
-            raiseVmError(KErrVm);
-        int32_t kind = word(p);
-        if (kind != 1 && kind != 2)
-            raiseVmError(KErrVm);
-        Addr graphics = Addr(word(p + 4));
-        if (graphics)
-            markBlock(graphics, true);
-        if (kind == 2) {
-            Addr bitmap = Addr(word(p + 8));
-            if (bitmap)
-                markBlock(bitmap, true);
-        }
+        // A record of another kind is not a drawable: its words are not
+        // followed (the natives refuse it when it is used).
+        int32_t kind = size >= 12 ? word(p) : 0;
+        if (kind == 1 || kind == 2)
+            markWord(4);
+        if (kind == 2)
+            markWord(8);
         return;
     }
     default:
@@ -669,7 +675,7 @@ void VMHeap::traverse(Addr p)
 void VMHeap::clearMarks()
 {
     for (Pool& pool : pools_)
-        std::fill(pool.marks.begin(), pool.marks.end(), 0);
+        std::memset(&pool.marks[0], 0, (pool.words / 64 + 1) * sizeof(uint64_t));
     work_.clear();
 }
 
@@ -678,7 +684,7 @@ void VMHeap::collect()
     try {
         markStack_.clear();
         for (size_t i = 0; i < roots_.size(); ++i)
-            markBlock(roots_[i], true);
+            markBlock(roots_[i]);
         drainMarking();
         for (auto& scanner : scanners_)
             scanner(*this);
@@ -696,7 +702,7 @@ void VMHeap::sweep()
         Pool& pool = pools_[i];
         Addr h = nextBlock(pool, pool.start);
         while (h != pool.trailing()) {
-            if (isFree(h)) {
+            if (isFree(pool, h)) {
                 h = nextBlock(pool, h);
                 continue;
             }
@@ -708,7 +714,7 @@ void VMHeap::sweep()
                 h = nextBlock(pool, freeEntry(h));
             }
         }
-        std::fill(pool.marks.begin(), pool.marks.end(), 0);
+        // Marks are set only on live blocks, and each was cleared on the way.
     }
 }
 
@@ -739,7 +745,7 @@ int VMHeap::getMemUsage(CAppsString* out) const
             bool last = h == pool.trailing();
             uint32_t size = last ? 0 : sizeOf(pool, h);
             payloadSum += size;
-            if (isFree(h)) {
+            if (isFree(pool, h)) {
                 freeSpace += size;
             } else if (!isSentinel(pool, h)) {
                 const HeapHeader* he = header(h);
@@ -778,7 +784,7 @@ int VMHeap::getMemUsage(CAppsString* out) const
                         " AllContents=" + n(allContents) + " freeSpace=" + n(freeSpace) + "\n";
         *out += CAppsString(std::string_view(s));
     }
-    return int(total);
+    return int(std::min<long long>(total, INT32_MAX));
 }
 
 }  // namespace vm

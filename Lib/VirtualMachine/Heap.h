@@ -10,18 +10,21 @@
 // in-space headers as mirrors it writes and reads only through validation:
 //  - a bitmap per pool marks the word where each block header starts;
 //    block extents always come from it;
-//  - free-list nodes live in a host array; a header's link word names its
-//    node, and a block is free only if that node names the block back;
+//  - free-list nodes live in a host array, and a per-pool index names the
+//    node of every free block (the header's link word stays 0);
 //  - mark bits are a second host bitmap (the header's `marked` stays 0);
 //  - host objects are reached through the object table (see GCObject.h).
 // Every walk is bounded by the pool and every address is checked, so a
-// corrupted header yields wrong values or a VM error, never a host fault.
+// corrupted header yields wrong values or a VM error, never a host fault,
+// and marking ignores what it cannot validate: a collection always completes.
 #pragma once
 
 #define MCB_HOT_INLINE inline __attribute__((always_inline))
 
+#include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -47,7 +50,7 @@ struct HeapHeader {
     int32_t isGcObject;
     int32_t marked;
     int32_t gcCode;
-    uint32_t freeLink;  // free-list node index + 1, 0 when not free
+    uint32_t freeLink;  // 0: the free state is kept on the host side
 };
 static_assert(sizeof(HeapHeader) == 24);
 
@@ -126,8 +129,9 @@ public:
     // roots (the globals block, queued call arguments ...).
     void addRootScanner(std::function<void(VMHeap&)> scanner) { scanners_.push_back(std::move(scanner)); }
 
-    // Marking. mark() takes a precise reference: a free block or a sentinel
-    // raises code 10; null and words that name no block are ignored.
+    // Marking. mark() takes a precise reference; null, words that name no
+    // live block (free blocks and sentinels included) are ignored. Marking
+    // never raises.
     void mark(Addr payload);
     // cell: address of a word that holds a vector's address.
     void markArrayField(Addr cell, bool holdsReferences);
@@ -143,10 +147,12 @@ public:
     Addr belongsToPools(Addr a) const;
     // True when payload is the payload address of a live block.
     bool isLiveBlock(Addr payload) const;
-    // Payload size of the live block at payload (from the host-side truth).
+    // Payload size of the live block at payload (from the host-side truth),
+    // 0 when payload names no live block.
     uint32_t payloadSize(Addr payload) const;
     int gcCodeOf(Addr payload) const;
 
+    // The report's total, saturated to int.
     int getMemUsage(CAppsString* out) const;
 
     void setStack(Addr start, int words)
@@ -158,7 +164,7 @@ public:
     int stackWords() const { return stackWords_; }
 
     int nOfEntries() const { return nOfEntries_; }
-    int totalSizeOfPools() const { return totalSizeOfPools_; }
+    int64_t totalSizeOfPools() const { return totalSizeOfPools_; }
     int poolCount() const { return int(pools_.size()); }
     Vec<int>& markStack() { return markStack_; }
     InterfaceForCallingGc* gcInterface() const { return gcInterface_; }
@@ -169,13 +175,34 @@ public:
     std::vector<Addr> blocksOfPool(int i) const;
 
 private:
+    // Zero-filled host array from calloc: large ones are mapped lazily, so
+    // the bookkeeping of a big pool costs memory only where it is used.
+    template <typename T>
+    struct ZeroArray {
+        struct Free {
+            void operator()(T* p) const { std::free(p); }
+        };
+        std::unique_ptr<T[], Free> data;
+        void allocate(size_t n)
+        {
+            data.reset(static_cast<T*>(std::calloc(n, sizeof(T))));
+            if (!data)
+                throw std::bad_alloc();
+        }
+        T& operator[](size_t i) const { return data[i]; }
+    };
+    // Block starts are at least kOverhead bytes apart, so offset / kOverhead
+    // gives every block of a pool its own slot in the free index.
     struct Pool {
         Addr start;
         uint32_t length;
-        std::vector<uint64_t> starts;  // bit per word: a header starts here
-        std::vector<uint64_t> marks;   // bit per word: the block there is marked
-        std::vector<uint64_t> cells;   // bit per word: the word holds an object handle
+        uint32_t words;                  // bits in each bitmap
+        ZeroArray<uint64_t> starts;      // bit per word: a header starts here
+        ZeroArray<uint64_t> marks;       // bit per word: the block there is marked
+        ZeroArray<uint64_t> cells;       // bit per word: the word holds an object handle
+        ZeroArray<int32_t> freeIndex;    // per slot: node + 1 of the free block there
         Addr trailing() const { return start + length - kHeaderSize; }
+        int32_t& freeSlot(Addr h) const { return freeIndex[(h - start) / kOverhead]; }
     };
     // A free-list entry; block 0 when the node is not in use (no block
     // lives at address 0). Its list is log2Ceil(size).
@@ -213,35 +240,44 @@ private:
         return &pool;
     }
     Pool* poolOf(Addr a) { return const_cast<Pool*>(static_cast<const VMHeap*>(this)->poolOf(a)); }
-    static bool bit(const std::vector<uint64_t>& bits, uint32_t index)
+    static bool bit(const ZeroArray<uint64_t>& bits, uint32_t index)
     {
         return (bits[index >> 6] >> (index & 63)) & 1;
     }
-    static void setBit(std::vector<uint64_t>& bits, uint32_t index) { bits[index >> 6] |= uint64_t(1) << (index & 63); }
-    static void clearBit(std::vector<uint64_t>& bits, uint32_t index) { bits[index >> 6] &= ~(uint64_t(1) << (index & 63)); }
+    static void setBit(const ZeroArray<uint64_t>& bits, uint32_t index) { bits[index >> 6] |= uint64_t(1) << (index & 63); }
+    static void clearBit(const ZeroArray<uint64_t>& bits, uint32_t index)
+    {
+        bits[index >> 6] &= ~(uint64_t(1) << (index & 63));
+    }
     MCB_HOT_INLINE bool isBlockStart(const Pool& pool, Addr h) const;
     MCB_HOT_INLINE Addr nextBlock(const Pool& pool, Addr h) const;
     Addr previousBlock(const Pool& pool, Addr h) const;
     MCB_HOT_INLINE uint32_t sizeOf(const Pool& pool, Addr h) const;
     MCB_HOT_INLINE void writeBlock(Addr h, uint32_t size);  // size field and trailer
-    MCB_HOT_INLINE bool isFree(Addr h) const
+    // h must be a block start of pool: the index names a node exactly for
+    // the free blocks (no two block starts share a slot).
+    MCB_HOT_INLINE bool isFree(const Pool& pool, Addr h) const { return pool.freeSlot(h) != 0; }
+    // The node of the free block at h, -1 when h is no free block start
+    // (h may be any address of pool).
+    MCB_HOT_INLINE int32_t freeNodeAt(const Pool& pool, Addr h) const
     {
-        uint32_t link = header(h)->freeLink;
-        if (link == 0 || link > nodes_.size())
-            return false;
-        return nodes_[link - 1].block == h;
+        int32_t node = pool.freeSlot(h) - 1;
+        return node >= 0 && nodes_[size_t(node)].block == h ? node : -1;
     }
+    // The header of the live block at payload, or null.
+    const HeapHeader* liveHeader(Addr payload) const;
     bool isSentinel(const Pool& pool, Addr h) const { return h == pool.start || h == pool.trailing(); }
     Pool& addPool(uint32_t payload);
-    MCB_HOT_INLINE void addEntryToFreeEntries(Addr h, uint32_t size);
-    MCB_HOT_INLINE void eraseFromFreeEntries(Addr h);  // h must be free (isFree)
-    MCB_HOT_INLINE void eraseNode(int32_t node);
+    // Free-list operations; every block named is in pool.
+    MCB_HOT_INLINE void addEntryToFreeEntries(const Pool& pool, Addr h, uint32_t size);
+    MCB_HOT_INLINE void eraseNode(const Pool& pool, int32_t node);
     MCB_HOT_INLINE void unlinkNode(int32_t node);
-    MCB_HOT_INLINE void appendNode(int32_t node, Addr h, uint32_t size);
-    MCB_HOT_INLINE void replaceNode(int32_t node, Addr h, uint32_t size);
+    MCB_HOT_INLINE void appendNode(const Pool& pool, int32_t node, Addr h, uint32_t size);
+    MCB_HOT_INLINE void replaceNode(const Pool& pool, int32_t node, Addr h, uint32_t size);
+    MCB_HOT_INLINE void nameNode(const Pool& pool, int32_t node, Addr h);
     MCB_HOT_INLINE int32_t takeNode();
     void releaseObjectOf(Pool& pool, Addr cell);
-    void markBlock(Addr payload, bool precise);
+    void markBlock(Addr payload);
     void drainMarking();
     void traverse(Addr payload);
 
@@ -277,7 +313,7 @@ private:
     std::vector<Addr> work_;
     Vec<int> markStack_;
     int nOfEntries_ = 0;
-    int totalSizeOfPools_ = 0;
+    int64_t totalSizeOfPools_ = 0;
     Addr stackStart_ = 0;
     int stackWords_ = 0;
     VMHeap* previousCurrent_ = nullptr;

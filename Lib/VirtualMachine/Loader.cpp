@@ -1,7 +1,15 @@
 // The bytecode loader: reads one module from a stream, checks it and
 // relocates it into the VM's tables. Every read is checked against the
 // stream; a malformed file fails the load and leaves the tables usable.
+//
+// Every step is linear in the file's size: counts are checked against the
+// bytes left before anything is reserved, and virtual method names are
+// merged through a hash map. What the module will hold (globals, code,
+// tables) is charged against the memory the VM may still take, so a file
+// whose fixed parts exceed the memory limit fails before they are made.
 #include <algorithm>
+#include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "IO/CAppsFileReader.h"
@@ -14,9 +22,17 @@ namespace {
 
 class ModuleReader {
 public:
-    explicit ModuleReader(CAppsFileReader& reader) : reader_(reader) {}
+    ModuleReader(CAppsFileReader& reader, uint64_t budget) : reader_(reader), budget_(budget) {}
 
     [[noreturn]] static void fail() { raiseVmError(KErrVm); }
+
+    // Accounts for bytes the module will hold; fails beyond the budget.
+    void charge(uint64_t bytes)
+    {
+        if (bytes > budget_)
+            raiseVmError(KErrVm, "Out of memory");
+        budget_ -= bytes;
+    }
 
     uint8_t byte()
     {
@@ -68,20 +84,23 @@ public:
             fail();
         return w;
     }
-    CAppsString name()
+    // A method name: its bytes (the key of name merging) and the string.
+    CAppsString name(std::string& raw)
     {
         int32_t n = count(1);
-        std::vector<uint8_t> raw(static_cast<size_t>(n));
-        bytes(raw.data(), n);
+        charge(uint64_t(n) * 3 + 64);
+        raw.resize(static_cast<size_t>(n));
+        bytes(reinterpret_cast<uint8_t*>(raw.data()), n);
         CAppsString s;
         s.setCapacity(n);
-        for (uint8_t c : raw)
-            s.append(c);
+        for (char c : raw)
+            s.append(uint8_t(c));
         return s;
     }
     OString utf8()
     {
         int32_t n = count(1);
+        charge(uint64_t(n) * 2 + 64);
         std::vector<uint8_t> raw(static_cast<size_t>(n));
         bytes(raw.data(), n);
         return OString::fromUtf8(reinterpret_cast<const char*>(raw.data()), n);
@@ -94,6 +113,7 @@ public:
 
 private:
     CAppsFileReader& reader_;
+    uint64_t budget_;
 };
 
 struct Widths {
@@ -104,6 +124,7 @@ struct Widths {
 void readSlots(ModuleReader& in, int w, Vec<int>& slots)
 {
     int32_t n = in.count(w);
+    in.charge(uint64_t(n) * sizeof(int));
     for (int32_t i = 0; i < n; ++i)
         slots.append(in.coded(w));
 }
@@ -111,6 +132,7 @@ void readSlots(ModuleReader& in, int w, Vec<int>& slots)
 void readFlaggedSlots(ModuleReader& in, int w, Vec<int>& slots, Vec<char>& flags)
 {
     int32_t n = in.count(1 + w);
+    in.charge(uint64_t(n) * (sizeof(int) + 1));
     for (int32_t i = 0; i < n; ++i) {
         uint8_t flag = in.byte();
         if (flag != 0 && flag != 255)
@@ -143,7 +165,7 @@ int32_t relocate(int32_t value, int32_t base)
 
 bool VirtualMachine::loadModule(CAppsFileReader& reader, const CAppsString& name, int& moduleIndex)
 {
-    ModuleReader in(reader);
+    ModuleReader in(reader, space_.available());
     try {
         // Identity.
         if (in.byte() != 20)
@@ -183,41 +205,52 @@ bool VirtualMachine::loadModule(CAppsFileReader& reader, const CAppsString& name
                 return false;
         }
 
+        // The first method of each name, for merging virtual methods. Names
+        // come from files, one byte per character.
+        std::unordered_map<std::string, int> firstOfName;
+        firstOfName.reserve(size_t(methods.count()));
+        for (int m = 0; m < methods.count(); ++m)
+            firstOfName.emplace(methods[m].name.toLatin1(), m);
+        std::string nameBytes;
+
         // Static methods.
         int32_t staticCount = in.count(4 + w.codeAddress + w.gcInfoIndex);
         for (int32_t i = 0; i < staticCount; ++i) {
+            in.charge(sizeof(ExportedMethod) + sizeof(ExportedMethod::MethodEntry));
             ExportedMethod method;
             method.moduleIndex = index;
             method.isVirtual = 0;
-            method.name = in.name();
+            method.name = in.name(nameBytes);
             int address = in.coded(w.codeAddress);
             int gcInfo = in.coded(w.gcInfoIndex);
             method.entries.append({-1, relocate(address, codeBase), relocate(gcInfo, gcBase)});
-            methods.append(method);
+            methods.append(std::move(method));
+            firstOfName.emplace(nameBytes, methods.count() - 1);
         }
 
         // Virtual methods and the module's import list.
         Vec<int> imports;
         int32_t virtualCount = in.count(4 + w.implCount);
+        firstOfName.reserve(firstOfName.size() + size_t(virtualCount));
         for (int32_t i = 0; i < virtualCount; ++i) {
-            CAppsString methodName = in.name();
-            int found = -1;
-            for (int m = 0; m < methods.count() && found < 0; ++m)
-                if (methods[m].name == methodName)
-                    found = m;
-            if (found < 0) {
+            in.charge(sizeof(int));
+            CAppsString methodName = in.name(nameBytes);
+            auto [it, added] = firstOfName.emplace(nameBytes, methods.count());
+            if (added) {
+                in.charge(sizeof(ExportedMethod));
                 ExportedMethod method;
                 method.moduleIndex = 0;
                 method.isVirtual = 1;
-                method.name = methodName;
-                methods.append(method);
-                found = methods.count() - 1;
+                method.name = std::move(methodName);
+                methods.append(std::move(method));
             }
+            int found = it->second;
             imports.append(found);
             int32_t implCount = in.coded(w.implCount);
             if (implCount < 0 ||
                 int64_t(implCount) * (w.classIndex + w.codeAddress + w.gcInfoIndex) > in.remaining())
                 ModuleReader::fail();
+            in.charge(uint64_t(implCount) * sizeof(ExportedMethod::MethodEntry));
             for (int32_t k = 0; k < implCount; ++k) {
                 int classKey = relocate(in.coded(w.classIndex), classBase);
                 int address = relocate(in.coded(w.codeAddress), codeBase);
@@ -232,6 +265,8 @@ bool VirtualMachine::loadModule(CAppsFileReader& reader, const CAppsString& name
         if (globalWords > 0) {
             if (uint32_t(globalWords) > VMHeap::kMaxBlock / 4)
                 ModuleReader::fail();
+            // The block, its header and the pool it may need.
+            in.charge(uint64_t(globalWords) * 4 + VMHeap::kOverhead + VMSpace::kCommitGranule);
             globals_ = Word(heap_->alloc(uint32_t(globalWords) * 4, 0, GC_CODE_NATIVE));
             heap_->addRoot(Addr(globals_));
         }
@@ -241,6 +276,9 @@ bool VirtualMachine::loadModule(CAppsFileReader& reader, const CAppsString& name
         int64_t needed = int64_t(classBase) + classCount;
         if (needed > 0x7FFFFFFF)
             ModuleReader::fail();
+        if (needed > classReferenceFields.count())
+            in.charge(uint64_t(needed - classReferenceFields.count()) *
+                      (2 * sizeof(Vec<int>) + sizeof(Vec<char>) + sizeof(int)));
         while (classReferenceFields.count() < needed) {
             classReferenceFields.append(Vec<int>());
             classArrayFields.append(Vec<int>());
@@ -270,6 +308,7 @@ bool VirtualMachine::loadModule(CAppsFileReader& reader, const CAppsString& name
         // Stack maps.
         int32_t mapCount = in.count(1 + w.parameterSlots + 4 + 4 + w.extraSlots + w.localSlots + 4 + 4);
         for (int32_t j = 0; j < mapCount; ++j) {
+            in.charge(sizeof(MethodGCInfo) + sizeof(int32_t));
             MethodGCInfo g;
             int ow = in.width();
             g.parameterSlots = in.coded(w.parameterSlots);
@@ -286,11 +325,13 @@ bool VirtualMachine::loadModule(CAppsFileReader& reader, const CAppsString& name
 
         // String constants.
         int32_t stringCount = in.count(4);
+        in.charge(uint64_t(stringCount) * sizeof(OString));
         for (int32_t i = 0; i < stringCount; ++i)
             stringPool.append(in.utf8());
 
         // Code: the rest of the stream, relocated.
         int64_t length = in.remaining();
+        in.charge(uint64_t(length));
         std::vector<uint8_t> raw(static_cast<size_t>(length));
         in.bytes(raw.data(), length);
         std::vector<uint8_t> out;

@@ -3,6 +3,7 @@
 #include <sys/mman.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 namespace vm {
@@ -34,6 +35,12 @@ VMSpace::VMSpace()
         std::abort();
     }
     base_ = static_cast<uint8_t*>(p);
+    if (const char* limit = std::getenv("MCB_MEMORY_LIMIT")) {
+        if (!parseMemorySize(limit, memoryLimit_)) {
+            std::fprintf(stderr, "Ignoring MCB_MEMORY_LIMIT=%s: not a size\n", limit);
+            memoryLimit_ = kDefaultMemoryLimit;
+        }
+    }
     previousCurrent_ = tCurrentSpace;
     tCurrentSpace = this;
 }
@@ -48,6 +55,37 @@ VMSpace::~VMSpace()
 VMSpace* VMSpace::current()
 {
     return tCurrentSpace;
+}
+
+bool VMSpace::parseMemorySize(std::string_view text, uint64_t& bytes)
+{
+    size_t i = 0;
+    uint64_t value = 0;
+    while (i < text.size() && text[i] >= '0' && text[i] <= '9') {
+        value = value * 10 + uint64_t(text[i] - '0');
+        if (value > (1ull << 40))
+            return false;
+        ++i;
+    }
+    if (i == 0)
+        return false;
+    std::string_view unit = text.substr(i);
+    int shift = 0;
+    if (!unit.empty()) {
+        switch (unit[0]) {
+        case 'k': case 'K': shift = 10; break;
+        case 'm': case 'M': shift = 20; break;
+        case 'g': case 'G': shift = 30; break;
+        default: return false;
+        }
+        unit.remove_prefix(1);
+        if (unit != "" && unit != "B" && unit != "iB")
+            return false;
+    }
+    if (value == 0 || value > ((1ull << 40) >> shift))
+        return false;
+    bytes = value << shift;
+    return true;
 }
 
 void VMSpace::badAccess(Addr a)
@@ -75,7 +113,7 @@ Addr VMSpace::allocRegion(uint64_t bytes, uint32_t align)
 {
     uint64_t start = (uint64_t(end_) + align - 1) & ~uint64_t(align - 1);
     uint64_t newEnd = start + bytes;
-    if (bytes >= kSize || newEnd > kSize - kCommitGranule)
+    if (bytes >= kSize || newEnd > kSize - kCommitGranule || newEnd - kFirst > memoryLimit_)
         raiseVmError(KErrVm, "Out of memory");
     commitTo(newEnd);
     end_ = Addr(newEnd);

@@ -3,10 +3,16 @@
 // address is an offset into it; 0 is null and nothing lives below kFirst.
 // Regions are committed upward from kFirst and never given back before the
 // space is destroyed, so host pointers into committed memory stay valid.
+//
+// The memory limit bounds the bytes handed out (stack, pools, buffers):
+// a request beyond it raises code 10 "Out of memory". It is 1 GiB unless the
+// environment variable MCB_MEMORY_LIMIT gives a size (parseMemorySize) or the
+// host sets one with setMemoryLimit.
 #pragma once
 
 #include <cstring>
 #include <map>
+#include <string_view>
 #include <vector>
 
 #include "Types.h"
@@ -19,6 +25,7 @@ public:
     static constexpr Addr kFirst = 0x10000;            // lowest valid address
     static constexpr uint64_t kSize = 1ull << 32;      // addressable bytes
     static constexpr uint32_t kCommitGranule = 0x10000;
+    static constexpr uint64_t kDefaultMemoryLimit = 1ull << 30;
 
     VMSpace();
     ~VMSpace();
@@ -37,6 +44,21 @@ public:
     // (string units). Bookkeeping is host-side; contents are not cleared.
     Addr allocBuffer(uint64_t bytes);
     void freeBuffer(Addr address, uint64_t bytes);
+
+    // Limit of committedBytes(). A limit below what is committed already
+    // refuses every further request.
+    void setMemoryLimit(uint64_t bytes) { memoryLimit_ = bytes; }
+    uint64_t memoryLimit() const { return memoryLimit_; }
+    // Bytes that may still be handed out.
+    uint64_t available() const
+    {
+        uint64_t used = committedBytes();
+        return used < memoryLimit_ ? memoryLimit_ - used : 0;
+    }
+    // Reads a size: decimal digits, optionally followed by K, M or G (powers
+    // of 1024, either case, "iB" or "B" may follow). False for anything else,
+    // for 0 and for sizes above 2^40.
+    static bool parseMemorySize(std::string_view text, uint64_t& bytes);
 
     Addr end() const { return end_; }
     uint8_t* base() const { return base_; }
@@ -124,6 +146,7 @@ private:
     Addr end_ = kFirst;          // end of committed, handed-out memory
     uint64_t limit_ = 0;         // end_ - kFirst
     uint64_t committedEnd_ = kFirst;  // end of pages made accessible
+    uint64_t memoryLimit_ = kDefaultMemoryLimit;
 
     // Buffer arena: size classes of 16 << k bytes carved from chunks, larger
     // buffers in regions of their own, reused by exact size.

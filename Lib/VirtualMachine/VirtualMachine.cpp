@@ -184,8 +184,11 @@ void VirtualMachine::scanGlobals(VMHeap& heap)
     if (globals_ == 0 || !heap.isLiveBlock(Addr(globals_)))
         return;
     uint32_t words = heap.payloadSize(Addr(globals_)) / 4;
-    for (uint32_t i = 0; i < words; ++i)
-        heap.markIfInHeap(uint32_t(space_.rawWord(Addr(globals_) + 4 * i)));
+    for (uint32_t i = 0; i < words; ++i) {
+        uint32_t word = uint32_t(space_.rawWord(Addr(globals_) + 4 * i));
+        if (word >= VMSpace::kFirst)  // nothing lives below
+            heap.markIfInHeap(word);
+    }
 }
 
 void VirtualMachine::setApplication(Word object)
@@ -292,18 +295,41 @@ void VirtualMachine::globalInit(int moduleIndex)
 
 // ---------------------------------------------------------------------------
 // Event delivery
+//
+// A delivery whose receiver (the application object, a listener) is not a
+// live object cannot run: the run ends with a message that names the
+// delivery and the receiver. Without an application object, deliveries to
+// it do nothing.
+
+bool VirtualMachine::isLiveObject(Word object) const
+{
+    return heap_->payloadSize(Addr(object)) >= 4;
+}
+
+void VirtualMachine::requireReceiver(Word object, const std::string& delivery, const char* receiver)
+{
+    if (!isLiveObject(object))
+        fatal(delivery + ": " + receiver + " is not a live object", -1);
+}
 
 void VirtualMachine::deliverDraw(Addr drawable)
 {
     if (application_ == 0 || entries_[EDraw] == -1)
         return;
+    requireReceiver(application_, "draw", "application object");
     invoke(entries_[EDraw], Vec<int>{application_, Word(drawable)}, Vec<int>{1, 0}, -1);
 }
 
 void VirtualMachine::deliverTimer(Word listener)
 {
+    deliverTimer(listener, -1);
+}
+
+void VirtualMachine::deliverTimer(Word listener, int timerId)
+{
     if (entries_[ETimerEvent] == -1)
         return;
+    requireReceiver(listener, timerId >= 0 ? "timer " + std::to_string(timerId) : std::string("timer"), "listener");
     invoke(entries_[ETimerEvent], Vec<int>{listener}, Vec<int>{1}, -1);
 }
 
@@ -314,6 +340,7 @@ void VirtualMachine::deliverKey(int keyCode, int scanCode, int modifiers, const 
     int handle = entries_[pressed ? EKeyPressed : EKeyReleased];
     if (handle == -1)
         return;
+    requireReceiver(application_, pressed ? "key pressed" : "key released", "application object");
     Addr event = newKeyEvent(keyCode, scanCode, modifiers, text);
     callMethod(handle, Vec<int>{application_, Word(event)}, Vec<int>{1, 0}, -1);
 }
@@ -322,35 +349,39 @@ void VirtualMachine::deliverPointer(int type, int x, int y, int modifiers)
 {
     if (application_ == 0 || entries_[EPointerEvent] == -1)
         return;
+    requireReceiver(application_, "pointer event", "application object");
     callMethod(entries_[EPointerEvent], Vec<int>{application_, type, x, y, modifiers}, Vec<int>{1, 0, 0, 0, 0}, -1);
+}
+
+void VirtualMachine::deliverToApplication(EntryHandle which, const char* delivery)
+{
+    if (application_ == 0 || entries_[which] == -1)
+        return;
+    requireReceiver(application_, delivery, "application object");
+    callMethod(entries_[which], Vec<int>{application_}, Vec<int>{1}, -1);
 }
 
 void VirtualMachine::deliverForeground()
 {
-    if (entries_[EForeground] == -1)
-        return;
-    callMethod(entries_[EForeground], Vec<int>{application_}, Vec<int>{1}, -1);
+    deliverToApplication(EForeground, "foreground event");
 }
 
 void VirtualMachine::deliverBackground()
 {
-    if (entries_[EBackground] == -1)
-        return;
-    callMethod(entries_[EBackground], Vec<int>{application_}, Vec<int>{1}, -1);
+    deliverToApplication(EBackground, "background event");
 }
 
 void VirtualMachine::deliverOrientation(Word listener, int orientation)
 {
     if (entries_[EOrientationChanged] == -1)
         return;
+    requireReceiver(listener, "orientation change", "listener");
     callMethod(entries_[EOrientationChanged], Vec<int>{listener, orientation}, Vec<int>{1, 0}, -1);
 }
 
 void VirtualMachine::deliverExit()
 {
-    if (entries_[EExitEvent] == -1)
-        return;
-    callMethod(entries_[EExitEvent], Vec<int>{application_}, Vec<int>{1}, -1);
+    deliverToApplication(EExitEvent, "exit event");
 }
 
 }  // namespace vm

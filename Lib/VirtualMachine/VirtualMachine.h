@@ -131,6 +131,7 @@ public:
     // Event delivery from the host.
     void deliverDraw(Addr drawable);
     void deliverTimer(Word listener);
+    void deliverTimer(Word listener, int timerId);  // the id names the timer in messages
     void deliverKey(int keyCode, int scanCode, int modifiers, const OString& text, bool pressed);
     void deliverPointer(int type, int x, int y, int modifiers);
     void deliverForeground();
@@ -268,6 +269,10 @@ private:
     void scanQueuedRoots(VMHeap& heap);
     void scanGlobals(VMHeap& heap);
     Word deref(Word value, int levels);
+    bool isLiveObject(Word object) const;
+    int receiverKey(Word value, int levels, const MethodHandle& handle);
+    void requireReceiver(Word object, const std::string& delivery, const char* receiver);
+    void deliverToApplication(EntryHandle which, const char* delivery);
     Addr newKeyEvent(int keyCode, int scanCode, int modifiers, const OString& text);
 
     VMSpace space_;

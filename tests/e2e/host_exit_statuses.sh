@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # How a running program ends the process (offscreen), each from a timer
 # expiry inside the event loop: the exit operation (status 0 at once), a
-# termination request (2), a fatal error (3), and a VM error that escapes the
-# delivery ("FATAL: " + its text, 1).
+# termination request (2), a fatal error (3), and a delivery that cannot run
+# because its listener was freed (its reason, then the error that escapes: 1).
 source "$(dirname "$0")/lib.bash"
 e2e_init "$1" "$2"
 export QT_QPA_PLATFORM=$OFFSCREEN
@@ -36,5 +36,7 @@ e2e_expect_grep "$out" '^FATAL: Internal error: invalid group in native call: 0'
 run_program escape
 [ "$EXITED" -eq 1 ] || e2e_fail "escaping error: status $EXITED"
 e2e_expect_grep "$out" '^LOG: freeing$'
-e2e_expect_grep "$out" '^FATAL: VMException$'
+e2e_expect_grep "$out" '^FATAL: timer [0-9]*: listener is not a live object$'
+e2e_expect_grep "$out" '^FATAL: UnknownException \(CODE:11\)$'
+[ "$(e2e_count "$out" '^LOG: freeing$')" -eq 1 ] || e2e_fail "the freed listener got a second event"
 echo "PASS host_exit_statuses"

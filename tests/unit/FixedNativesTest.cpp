@@ -313,13 +313,17 @@ TEST_F(MathNative, Trigonometry)
 
 TEST_F(MathNative, AngleConversions)
 {
-    EXPECT_EQ(unary(MATH, 7, R::pi), R::multiply(R::pi, R::radiansToDegrees));
-    EXPECT_EQ(unary(MATH, 7, R::twoPi + 1), R::multiply(R::twoPi, R::radiansToDegrees));
-    EXPECT_EQ(unary(MATH, 7, -0x00000006487EFFFFLL), R::multiply(-R::twoPi, R::radiansToDegrees));
+    // Products of the 32.32 constants, truncated toward zero: pi gives
+    // 180 + 25 * 2^-32, 2pi gives 360 - 6 * 2^-32, 360 gives 2pi - 0xD1 * 2^-32.
+    EXPECT_EQ(unary(MATH, 7, 0x00000003243F6A89LL), 0x000000B400000019LL);
+    EXPECT_EQ(unary(MATH, 7, 0x00000006487ED512LL), 0x00000167FFFFFFFALL);  // 2pi + 2^-32 clamps
+    EXPECT_EQ(unary(MATH, 7, -0x00000006487EFFFFLL), -0x00000167FFFFFFFALL);
+    EXPECT_EQ(unary(MATH, 7, -fx(1)), -0x000000394BB834C7LL);
     EXPECT_EQ(unaryError(MATH, 7, 0x00000006487F0000LL), kMath);
     EXPECT_EQ(unaryError(MATH, 7, R::FIXED_MIN), kMath);
-    EXPECT_EQ(unary(MATH, 8, fx(360)), R::multiply(fx(360), R::degreesToRadians));
-    EXPECT_EQ(unary(MATH, 8, -fx(360)), R::multiply(-fx(360), R::degreesToRadians));
+    EXPECT_EQ(unary(MATH, 8, fx(360)), 0x00000006487ED440LL);
+    EXPECT_EQ(unary(MATH, 8, -fx(360)), -0x00000006487ED440LL);
+    EXPECT_EQ(unary(MATH, 8, fx(1)), 0x000000000477D1A8LL);
     EXPECT_EQ(unaryError(MATH, 8, fx(361)), kMath);
     EXPECT_EQ(unaryError(MATH, 8, fx(360) + 1), kMath);
     EXPECT_EQ(unaryError(MATH, 8, R::FIXED_MIN), kMath);
@@ -405,21 +409,26 @@ TEST_F(RandomGenerator, DrawsAreMt19937OfTheSeededState)
 
 TEST_F(RandomGenerator, RandomFixedStaysInItsBounds)
 {
+    // The model: lo + draw * span / 2^32, rounded down, in exact integers.
+    auto scaled = [](TInt64 lo, TUint32 draw, TUint64 span) {
+        return lo + TInt64((unsigned __int128)draw * span >> 32);
+    };
     vm.seedRandom(1);
     std::mt19937 reference = referenceEngine(1);
     for (int i = 0; i < 200; ++i) {
         TInt64 r = binary(MATH, 13, fx(5), -fx(3));  // either order
-        ASSERT_EQ(r, -fx(3) + R::multiply(TInt64(reference()), fx(8)));
+        ASSERT_EQ(r, scaled(-(TInt64(3) << 32), TUint32(reference()), TUint64(8) << 32));
         ASSERT_TRUE(r >= -fx(3) && r <= fx(5));
     }
     EXPECT_EQ(binary(MATH, 13, fx(2), fx(2)), fx(2));
     reference();  // an empty span still takes its draw
-    // Spans that overflow: one draw for each half, one to pick.
+    // Spans that overflow: one draw for each half, one to pick. The lower
+    // half of [FIXED_MIN, 0] is taken as FIXED_MAX wide.
     for (int i = 0; i < 200; ++i) {
-        TInt64 lo = i % 2 ? R::FIXED_MIN : -fx(2000000000);
-        TInt64 r = binary(MATH, 13, lo, R::FIXED_MAX);
-        TInt64 v1 = lo + R::multiply(TInt64(reference()), R::subtract(0, lo));
-        TInt64 v2 = R::multiply(TInt64(reference()), R::FIXED_MAX);
+        TInt64 lo = i % 2 ? INT64_MIN : -(TInt64(2000000000) << 32);
+        TInt64 r = binary(MATH, 13, lo, INT64_MAX);
+        TInt64 v1 = scaled(lo, TUint32(reference()), lo == INT64_MIN ? TUint64(INT64_MAX) : TUint64(-lo));
+        TInt64 v2 = scaled(0, TUint32(reference()), TUint64(INT64_MAX));
         ASSERT_EQ(r, (reference() & 1) ? v1 : v2);
     }
 }

@@ -8,6 +8,7 @@
 
 #include "GraphicsContainer.h"
 #include "HostTestSupport.h"
+#include "TestSupport.h"
 
 using namespace hosttest;
 
@@ -321,14 +322,13 @@ pointer:
 
 TEST_F(HostWindow, AVmErrorEscapingADeliveryEndsTheRunWithStatusOne)
 {
-    // The draw handler keeps its graphics object in a global and breaks the
-    // record's kind: the collection after the draw refuses the record.
+    // The heap is full and at its memory limit: the draw event cannot get
+    // the blocks of its graphics object, and "Out of memory" escapes.
     ASSERT_EQ(start(std::string(R"(
 .module "escape"
-.globals 1
 .class App
 .map plain
-.map draw params 2 refs 0 1
+.map draw params 2
 .static "::global::init" done map plain
 .static "main" main map plain
 .virtual "<*application>.draw to<*canvas>" impl App draw map draw
@@ -342,20 +342,22 @@ main:
     native System 5
     ret 0, 1
 draw:
-    globals
-    ldslot.s -3
-    stind
-    ldslot.s -2
-    ldind
-    push 9
-    stind
     ret 0, 3
 )") + kExceptionMethods),
               host::KRunGoesOn);
+    vm::VMHeap& heap = machine().heap();
+    machine().space().setMemoryLimit(machine().space().committedBytes());
+    for (uint32_t size = 1u << 16;; size /= 2) {
+        while (errorCode([&] { heap.addRoot(heap.alloc(size, 0, vm::GC_CODE_NATIVE)); }) == 0) {
+        }
+        vm::clearPendingError();
+        if (size == 0)
+            break;
+    }
     capture();
     grab();
     EXPECT_EQ(view->terminationStatus(), host::EExitError);
-    EXPECT_EQ(captured(), "FATAL: VMException\n");
+    EXPECT_EQ(captured(), "FATAL: VMException: Out of memory\n");
     EXPECT_EQ(vm::GraphicsContainer::openOn(&view->backBufferPixmap()), 0);
 }
 

@@ -2,9 +2,12 @@
 // a malformed file must produce; then thousands of mutated programs.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
+#include <map>
 #include <random>
 
+#include "Drawable.h"
 #include "IO/CAppsFileReader.h"
 #include "Opcodes.h"
 #include "VmTestSupport.h"
@@ -219,21 +222,98 @@ TEST(VmLoader, WidthCodedFieldsAreUnsignedUpToTwoBytesAndSignedAtFour)
     EXPECT_EQ(vm.methods[0].entries[0].gcInfoIndex, -1);
 }
 
+TEST(VmLoader, RepeatedVirtualNamesMergeIntoTheFirstMethodOfThatName)
+{
+    // 30 000 virtual entries over 10 000 names, one of them the name of a
+    // static method; vcalls name the merged methods.
+    const int entries = 30000, names = 10000;
+    File f;
+    f.header();
+    f.i32(2).text("main").u8(0).u8(0).text("n77").u8(0).u8(0);
+    f.i32(entries);
+    for (int i = 0; i < entries; ++i)
+        f.text("n" + std::to_string((i * 7) % names)).u8(0);
+    f.i32(0).i32(0).i32(0).i32(0);
+    const int calls[] = {0, 1, 11, 9999, 10000, 29999};
+    for (int local : calls)
+        f.u8(OP_VCALL).i32(local);
+    // The independent model: first appearance order, statics first.
+    std::map<std::string, int> index{{"main", 0}, {"n77", 1}};
+    std::vector<int> imports;
+    for (int i = 0; i < entries; ++i) {
+        std::string name = "n" + std::to_string((i * 7) % names);
+        auto it = index.emplace(name, int(index.size())).first;
+        imports.push_back(it->second);
+    }
+    VirtualMachine vm;
+    ASSERT_TRUE(load(vm, f.b).ok);
+    EXPECT_EQ(vm.methods.count(), names + 1);
+    EXPECT_EQ(vm.methods[1].isVirtual, 0);  // "n77" stays the static method
+    for (size_t k = 0; k < std::size(calls); ++k) {
+        int32_t operand;
+        std::memcpy(&operand, vm.codeBytes() + 5 * k + 1, 4);
+        EXPECT_EQ(operand, imports[size_t(calls[k])]) << calls[k];
+    }
+    EXPECT_EQ(vm.methods[imports[29999]].name, CAppsString(("n" + std::to_string((29999 * 7) % names)).c_str()));
+}
+
+namespace {
+
+// Every event the host can send, to whatever application object and timers
+// a run left; errors and the end of the run are what a host would see.
+void deliverEverything(VirtualMachine& vm, TestHost& host)
+{
+    auto guarded = [](const std::function<void()>& f) {
+        try {
+            f();
+        } catch (const TerminationSignal&) {
+        } catch (const ErrorHandlingException&) {
+            clearPendingError();
+        }
+    };
+    guarded([&] { vm.deliverPointer(0, 1, 2, 0); });
+    guarded([&] { vm.deliverKey(65, 38, 0, OString("a"), true); });
+    guarded([&] { vm.deliverKey(65, 38, 0, OString("a"), false); });
+    guarded([&] { vm.deliverForeground(); });
+    guarded([&] { vm.deliverBackground(); });
+    guarded([&] { vm.deliverDraw(createGraphicsDrawable(vm.heap(), 0)); });
+    for (auto [id, listener] : std::map<int, Word>(host.timers))
+        guarded([&] { vm.deliverTimer(listener, id); });
+    guarded([&] { vm.heap().collect(); });
+}
+
+}  // namespace
+
 TEST(VmLoader, MutatedProgramsNeverCrashOrHang)
 {
     // Thousands of random mutations of the test programs: each is loaded and,
-    // when it loads, run with a bounded number of jumps and sent events.
+    // when it loads, run with a bounded number of jumps; then every event is
+    // delivered. A third of the runs mutate the program with handlers for
+    // every event, so that deliveries run bytecode too.
     std::vector<std::vector<uint8_t> > seeds;
-    for (auto& entry : std::filesystem::directory_iterator(std::string(MCB_SOURCE_DIR) + "/tests/asm/vm"))
-        if (entry.path().extension() == ".mcbs")
-            seeds.push_back(assembleOrFail(readFile(entry.path().string())));
-    ASSERT_FALSE(seeds.empty());
+    size_t events = 0;
+    for (auto& entry : std::filesystem::directory_iterator(std::string(MCB_SOURCE_DIR) + "/tests/asm/vm")) {
+        if (entry.path().extension() != ".mcbs")
+            continue;
+        if (entry.path().stem() == "events")
+            events = seeds.size();
+        seeds.push_back(assembleOrFail(readFile(entry.path().string())));
+    }
+    ASSERT_GT(seeds.size(), events);
+    {
+        // Unmutated, every delivery reaches its handler.
+        TestHost host;
+        VirtualMachine vm;
+        ASSERT_EQ(runProgram(seeds[events], host, vm), "ok");
+        deliverEverything(vm, host);
+        EXPECT_EQ(host.logs, (std::vector<std::string>{"10", "1", "3", "2", "3", "4", "5", "6", "7"}));
+    }
     std::mt19937 rng(20261207);
-    int loaded = 0;
+    int loaded = 0, delivered = 0;
     const int runs = 1500;
     testing::internal::CaptureStderr();
     for (int i = 0; i < runs; ++i) {
-        std::vector<uint8_t> bytes = seeds[rng() % seeds.size()];
+        std::vector<uint8_t> bytes = seeds[i % 3 == 0 ? events : rng() % seeds.size()];
         int mutations = 1 + int(rng() % 4);
         for (int m = 0; m < mutations; ++m) {
             size_t at = rng() % bytes.size();
@@ -273,16 +353,12 @@ TEST(VmLoader, MutatedProgramsNeverCrashOrHang)
         std::string outcome = runProgram(bytes, host, vm);
         if (outcome != "error UnknownException (CODE:11)")
             ++loaded;
-        // Events after start run against whatever state the run left.
-        try {
-            vm.setApplication(0);
-            vm.deliverPointer(0, 1, 2, 0);
-            vm.heap().collect();
-        } catch (const TerminationSignal&) {
-        } catch (const ErrorHandlingException&) {
-            clearPendingError();
-        }
+        size_t logged = host.logs.size();
+        deliverEverything(vm, host);
+        if (host.logs.size() > logged)
+            ++delivered;
     }
     testing::internal::GetCapturedStderr();
     EXPECT_GT(loaded, runs / 10);
+    EXPECT_GT(delivered, runs / 20);
 }
