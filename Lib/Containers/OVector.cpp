@@ -2,8 +2,6 @@
 
 #include <cstring>
 
-#include "../VirtualMachine/Heap.h"
-#include "../VirtualMachine/ObjectModel.h"
 #include "../VirtualMachine/StringObjects.h"
 #include "OString.h"
 
@@ -34,7 +32,7 @@ Addr OVector::newArray(int n) const
     return heap_->alloc(uint32_t(capacity * elementSize_), 0, GC_CODE_NATIVE);
 }
 
-OVector OVector::create(VMHeap& heap, uint32_t elementSize, int count, bool references)
+OVector OVector::unpublished(VMHeap& heap, uint32_t elementSize, int count)
 {
     if (count < 0)
         raiseVmError(KErrInvalidArgument);
@@ -45,6 +43,12 @@ OVector OVector::create(VMHeap& heap, uint32_t elementSize, int count, bool refe
         v.capacity_ = int(capacityFor(uint64_t(count)));
         v.count_ = count;
     }
+    return v;
+}
+
+OVector OVector::create(VMHeap& heap, uint32_t elementSize, int count, bool references)
+{
+    OVector v = unpublished(heap, elementSize, count);
     auto [record, holder] = heap.allocPair(kRecordSize, -1, GC_CODE_VECTOR, kHolderSize, 0,
                                            references ? GC_CODE_OBJECT_ARRAY : GC_CODE_ARRAY);
     v.record_ = record;
@@ -56,15 +60,7 @@ OVector OVector::create(VMHeap& heap, uint32_t elementSize, int count, bool refe
 
 OVector OVector::createRecord(VMHeap& heap, uint32_t elementSize, int count)
 {
-    if (count < 0)
-        raiseVmError(KErrInvalidArgument);
-    requireFits(uint64_t(count), elementSize);
-    OVector v(heap, 0, elementSize);
-    if (count > 0) {
-        v.elements_ = v.newArray(count);
-        v.capacity_ = int(capacityFor(uint64_t(count)));
-        v.count_ = count;
-    }
+    OVector v = unpublished(heap, elementSize, count);
     v.record_ = heap.alloc(kRecordSize, -1, GC_CODE_VECTOR);
     v.writeRecord();
     return v;
@@ -73,43 +69,39 @@ OVector OVector::createRecord(VMHeap& heap, uint32_t elementSize, int count)
 // ---------------------------------------------------------------------------
 // Reading
 
-OVector OVector::ofHolder(VMHeap& heap, Addr holder, uint32_t elementSize)
-{
-    Addr record = Addr(heap.space().loadWord(nullCheck(holder)));
-    return ofRecord(heap, nullCheck(record), elementSize);
+namespace detail {
+thread_local CheckedRecord tCheckedRecords[kCheckedRecords];
 }
 
-OVector OVector::ofRecord(VMHeap& heap, Addr record, uint32_t elementSize)
+OVector OVector::checkRecord(VMHeap& heap, Addr record, uint32_t elementSize)
 {
     nullCheck(record);
-    if (heap.gcCodeOf(record) != GC_CODE_VECTOR || heap.payloadSize(record) < kRecordSize) [[unlikely]]
-        invalid();
     const VMSpace& space = heap.space();
     OVector v(heap, record, elementSize);
+    if (heap.gcCodeOf(record) != GC_CODE_VECTOR || heap.payloadSize(record) < kRecordSize) [[unlikely]]
+        invalid();
+    detail::CheckedRecord& checked = detail::tCheckedRecords[(record >> 4) % detail::kCheckedRecords];
     int32_t count = space.rawWord(record + 12);
-    if (count == 0)
-        return v;  // an array word beside count 0 is stale: the collector does not keep it
+    if (count == 0) {
+        // An array word beside count 0 is stale: the collector does not keep it.
+        checked = detail::CheckedRecord{heap.layoutVersion(), record, 0, -1, elementSize};
+        return v;
+    }
     int32_t capacity = space.rawWord(record + 8);
     Addr elements = Addr(space.rawWord(record + 4));
     if (count < 0 || capacity < count || heap.gcCodeOf(elements) != GC_CODE_NATIVE ||
         heap.payloadSize(elements) < uint64_t(capacity) * elementSize) [[unlikely]]
         invalid();
+    checked = detail::CheckedRecord{heap.layoutVersion(), record, elements, capacity, elementSize};
     v.elements_ = elements;
     v.capacity_ = capacity;
     v.count_ = count;
     return v;
 }
 
-Addr OVector::elementAddress(int index) const
+void OVector::badIndex()
 {
-    if (unsigned(index) >= unsigned(count_)) [[unlikely]]
-        raiseVmError(KErrIndexOutOfBounds);
-    return elements_ + uint32_t(index) * elementSize_;
-}
-
-uint8_t* OVector::data() const
-{
-    return elements_ ? heap_->space().raw(elements_) : nullptr;
+    raiseVmError(KErrIndexOutOfBounds);
 }
 
 void OVector::storeInto(Addr cell) const
@@ -127,13 +119,6 @@ void OVector::writeRecord() const
 
 // ---------------------------------------------------------------------------
 // Editing
-
-void OVector::appendInPlace(const void* src, int m)
-{
-    std::memmove(data() + size_t(count_) * elementSize_, src, size_t(m) * elementSize_);
-    count_ += m;
-    heap_->space().setRawWord(record_ + 12, count_);
-}
 
 void OVector::splice(int index, int n, const void* src, int m)
 {

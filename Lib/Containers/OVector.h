@@ -41,17 +41,18 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <span>
 #include <vector>
 
+#include "../VirtualMachine/Heap.h"
+#include "../VirtualMachine/ObjectModel.h"
 #include "../VirtualMachine/Types.h"
 #include "Vec.h"
 
 class OString;
 
 namespace vm {
-
-class VMHeap;
 
 // Element of a vector of SIZE values of TYPE: SIZE stack words per element
 // (a byte element is one sign-extended stack word).
@@ -83,7 +84,11 @@ public:
     // --- Reading vectors (validated; see above) ---------------------------
     // holder is null-checked (code 1), its word 0 read through the checked
     // access and null-checked (code 1, a holder without a vector).
-    static OVector ofHolder(VMHeap& heap, Addr holder, uint32_t elementSize);
+    MCB_HOT_INLINE static OVector ofHolder(VMHeap& heap, Addr holder, uint32_t elementSize)
+    {
+        Addr record = Addr(heap.space().loadWord(nullCheck(holder)));
+        return ofRecord(heap, nullCheck(record), elementSize);
+    }
     static OVector ofRecord(VMHeap& heap, Addr record, uint32_t elementSize);
 
     Addr record() const { return record_; }
@@ -94,10 +99,15 @@ public:
     bool isEmpty() const { return count_ == 0; }
     Addr elements() const { return elements_; }  // 0 when empty
     // VM address of element index; outside 0..count-1 raises code 2.
-    Addr elementAddress(int index) const;
+    Addr elementAddress(int index) const
+    {
+        if (unsigned(index) >= unsigned(count_)) [[unlikely]]
+            badIndex();
+        return elements_ + uint32_t(index) * elementSize_;
+    }
     // Host pointer to element 0 (null when empty), count * elementSize bytes.
     // Valid until this vector is edited.
-    uint8_t* data() const;
+    uint8_t* data() const { return elements_ ? base_ + elements_ : nullptr; }
     std::span<uint8_t> bytes() const { return {data(), size_t(count_) * elementSize_}; }
     template <typename T>
     T* dataAs() const { return reinterpret_cast<T*>(data()); }
@@ -114,12 +124,31 @@ public:
     void insert(int index, const void* src, int m) { splice(index, 0, src, m); }
     void append(const void* src, int m = 1)
     {
-        if (count_ + int64_t(m) <= capacity_ && m > 0 && src) [[likely]]
-            appendInPlace(src, m);
-        else
+        if (count_ + int64_t(m) <= capacity_ && m > 0 && src) [[likely]] {
+            std::memcpy(base_ + elements_ + size_t(count_) * elementSize_, src, size_t(m) * elementSize_);
+            setCount(count_ + m);
+        } else {
             splice(count_, 0, src, m);
+        }
     }
-    void remove(int index, int n) { splice(index, n, nullptr, 0); }
+    // append(src) of one element of N bytes, N being elementSize().
+    template <uint32_t N>
+    void appendOne(const void* src)
+    {
+        if (count_ < capacity_) [[likely]] {
+            std::memcpy(base_ + elements_ + size_t(count_) * N, src, N);
+            setCount(count_ + 1);
+        } else {
+            splice(count_, 0, src, 1);
+        }
+    }
+    void remove(int index, int n)
+    {
+        if (index + int64_t(n) == count_ && count_ - n > capacity_ / 2) [[likely]]
+            setCount(count_ - n);  // the last n, in place
+        else
+            splice(index, n, nullptr, 0);
+    }
     void clear() { splice(0, count_, nullptr, 0); }
     // Count becomes n: new elements are zero, surplus ones removed.
     void resize(int n);
@@ -127,14 +156,26 @@ public:
     void repeat(int times);
 
 private:
-    OVector(VMHeap& heap, Addr record, uint32_t elementSize) : heap_(&heap), record_(record), elementSize_(elementSize) {}
+    OVector(VMHeap& heap, Addr record, uint32_t elementSize)
+        : heap_(&heap), base_(heap.space().base()), record_(record), elementSize_(elementSize)
+    {
+    }
+    static OVector checkRecord(VMHeap& heap, Addr record, uint32_t elementSize);
+    // A view with its array (count elements) but no record yet.
+    static OVector unpublished(VMHeap& heap, uint32_t elementSize, int count);
     [[noreturn]] static void invalid();
-    void appendInPlace(const void* src, int m);
+    [[noreturn]] static void badIndex();
+    void setCount(int n)
+    {
+        count_ = n;
+        std::memcpy(base_ + record_ + 12, &count_, 4);
+    }
     void writeRecord() const;
     // Allocates a zeroed array for n > 0 elements.
     Addr newArray(int n) const;
 
     VMHeap* heap_;
+    uint8_t* base_;  // the space's base
     Addr record_;
     Addr holder_ = 0;
     uint32_t elementSize_;
@@ -142,6 +183,45 @@ private:
     int capacity_ = 0;
     int count_ = 0;
 };
+
+namespace detail {
+
+// Records found valid lately. While the heap's layout version and a record's
+// array and capacity words are unchanged, its blocks are still live with the
+// same extents, so the array still holds the capacity.
+struct CheckedRecord {
+    uint64_t layout;
+    Addr record;
+    Addr elements;
+    int32_t capacity;
+    uint32_t elementSize;
+};
+inline constexpr int kCheckedRecords = 4;
+extern thread_local CheckedRecord tCheckedRecords[kCheckedRecords];
+
+}  // namespace detail
+
+MCB_HOT_INLINE OVector OVector::ofRecord(VMHeap& heap, Addr record, uint32_t elementSize)
+{
+    const detail::CheckedRecord& checked = detail::tCheckedRecords[(record >> 4) % detail::kCheckedRecords];
+    if (checked.record == record && checked.layout == heap.layoutVersion() && checked.elementSize == elementSize &&
+        record != 0) [[likely]] {
+        OVector v(heap, record, elementSize);
+        const VMSpace& space = heap.space();
+        int32_t count = space.rawWord(record + 12);
+        if (count == 0)
+            return v;
+        Addr elements = Addr(space.rawWord(record + 4));
+        int32_t capacity = space.rawWord(record + 8);
+        if (elements == checked.elements && capacity == checked.capacity && count > 0 && count <= capacity) {
+            v.elements_ = elements;
+            v.capacity_ = capacity;
+            v.count_ = count;
+            return v;
+        }
+    }
+    return checkRecord(heap, record, elementSize);
+}
 
 // --- Host-side helpers -----------------------------------------------------
 // Byte vectors (one signed byte per element): a new vector with its holder

@@ -1,6 +1,7 @@
 #include "Heap.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -25,6 +26,17 @@ constexpr uint32_t kGranuleShift = 16;
 constexpr uint32_t kGranule = 1u << kGranuleShift;
 }  // namespace
 
+namespace {
+
+// Each heap counts its layout versions in a range of its own.
+uint64_t firstLayoutVersion()
+{
+    static std::atomic<uint64_t> heaps{0};
+    return (heaps.fetch_add(1) + 1) << 40;
+}
+
+}  // namespace
+
 VMHeap::VMHeap(VMSpace& space, uint32_t minPoolSize, InterfaceForCallingGc* gcInterface,
                const Vec<Vec<int> >& classReferenceFields, const Vec<Vec<int> >& classArrayFields,
                const Vec<Vec<char> >& classArrayFieldFlags)
@@ -35,7 +47,8 @@ VMHeap::VMHeap(VMSpace& space, uint32_t minPoolSize, InterfaceForCallingGc* gcIn
       classReferenceFields_(classReferenceFields),
       classArrayFields_(classArrayFields),
       classArrayFieldFlags_(classArrayFieldFlags),
-      granuleOwner_(size_t(VMSpace::kSize >> kGranuleShift), 0)
+      granuleOwner_(size_t(VMSpace::kSize >> kGranuleShift), 0),
+      layoutVersion_(firstLayoutVersion())
 {
     previousCurrent_ = tCurrentHeap;
     tCurrentHeap = this;

@@ -150,6 +150,10 @@ public:
     // Payload size of the live block at payload (from the host-side truth),
     // 0 when payload names no live block.
     uint32_t payloadSize(Addr payload) const;
+    // Changes whenever a block starts or stops existing, and no two heaps
+    // share a value: what was checked about block extents stays true while
+    // it does not change.
+    uint64_t layoutVersion() const { return layoutVersion_; }
     int gcCodeOf(Addr payload) const;
 
     // The report's total, saturated to int.
@@ -307,7 +311,7 @@ private:
     static constexpr uint32_t kSizeCacheEntries = 64;
     static constexpr uint32_t kSizeCacheMinimum = 1024;
     mutable SizeCacheEntry sizeCache_[kSizeCacheEntries] = {};
-    uint64_t layoutVersion_ = 1;
+    uint64_t layoutVersion_;
     std::vector<Addr> roots_;
     std::vector<std::function<void(VMHeap&)> > scanners_;
     std::vector<Addr> work_;

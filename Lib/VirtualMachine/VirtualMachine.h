@@ -217,6 +217,10 @@ public:
     static const NativeGroup kNativeGroups[37];
     void callNative(int group, int function);
 
+    // Groups 1 and 3-7 share one handler over the element kind: SIZE values
+    // of TYPE per element; bPrimitive is false when elements are references.
+    template <typename TYPE, int SIZE>
+    void vectorNative(int function, bool bPrimitive);
     void vectorNativeByte(int function);
     void vectorNativeInt1(int function);
     void vectorNativeInt2(int function);
