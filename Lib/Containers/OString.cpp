@@ -92,7 +92,7 @@ StringBuffer* OString::newBuffer(int aLength, vm::VMSpace* aSpace)
 {
     KELVAR_ASSERT(aSpace != nullptr);
     int capacity = capacityFor(aLength);
-    uint64_t bytes = (uint64_t(capacity) + 1) * sizeof(char16_t);
+    uint64_t bytes = bufferBytes(capacity);
     vm::Addr data = aSpace->allocBuffer(bytes);
     StringBuffer* buffer;
     try {
@@ -108,9 +108,18 @@ StringBuffer* OString::newBuffer(int aLength, vm::VMSpace* aSpace)
 void OString::release(StringBuffer* aBuffer)
 {
     if (aBuffer && --aBuffer->refCount == 0) {
-        aBuffer->space->freeBuffer(aBuffer->data, (uint64_t(aBuffer->capacity) + 1) * sizeof(char16_t));
+        aBuffer->space->freeBuffer(aBuffer->data, bufferBytes(aBuffer->capacity));
         delete aBuffer;
     }
+}
+
+bool OString::growInPlace(int aLength)
+{
+    const int capacity = capacityFor(aLength);
+    if (!pBuffer->space->growBuffer(pBuffer->data, bufferBytes(pBuffer->capacity), bufferBytes(capacity)))
+        return false;
+    pBuffer->capacity = capacity;
+    return true;
 }
 
 char16_t* OString::unitsOf(const StringBuffer* aBuffer)
@@ -133,7 +142,7 @@ void OString::assign(const char16_t* aSource, int aCount)
         clear();
         return;
     }
-    if (pBuffer && pBuffer->refCount == 1 && aCount <= pBuffer->capacity &&
+    if (pBuffer && pBuffer->refCount == 1 && (aCount <= pBuffer->capacity || growInPlace(aCount)) &&
         (aCount >= pBuffer->length || aCount > pBuffer->capacity / 2)) {
         char16_t* p = units();
         if (p != aSource)
@@ -162,7 +171,7 @@ void OString::splice(int aPosition, int aRemoved, const char16_t* aSource, int a
         aSource = copy.data();
     }
     const int tail = n - aPosition - aRemoved;
-    if (pBuffer && pBuffer->refCount == 1 && newLength <= pBuffer->capacity &&
+    if (pBuffer && pBuffer->refCount == 1 && (newLength <= pBuffer->capacity || growInPlace(newLength)) &&
         (newLength >= n || newLength > pBuffer->capacity / 2)) {
         char16_t* p = units();
         copyUnits(p + aPosition + aInserted, p + aPosition + aRemoved, size_t(tail));
@@ -834,7 +843,7 @@ void OString::repeat(int aTimes)
     if (n == 0 || aTimes == 1)
         return;
     const int newLength = checkedLength((long long)n * aTimes);
-    if (pBuffer->refCount == 1 && newLength <= pBuffer->capacity) {
+    if (pBuffer->refCount == 1 && (newLength <= pBuffer->capacity || growInPlace(newLength))) {
         char16_t* p = units();
         for (int k = 1; k < aTimes; ++k)
             copyUnits(p + (long long)k * n, p, size_t(n));

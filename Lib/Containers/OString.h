@@ -269,6 +269,10 @@ private:
     struct Span;
 
     static StringBuffer* newBuffer(int aLength, vm::VMSpace* aSpace);
+    static uint64_t bufferBytes(int aCapacity) { return (uint64_t(aCapacity) + 1) * sizeof(char16_t); }
+    // Makes the private buffer hold aLength units by growing it where it lies
+    // (to the capacity a new buffer would get); false when it cannot.
+    bool growInPlace(int aLength);
     static void release(StringBuffer* aBuffer);
     static char16_t* unitsOf(const StringBuffer* aBuffer);
     static int checkedLength(long long aLength);

@@ -24,6 +24,12 @@ int sizeClass(uint64_t bytes)
     }
     return k;
 }
+
+// Buffers above the size classes take whole pages.
+uint64_t regionSize(uint64_t bytes)
+{
+    return (bytes + 4095) & ~uint64_t(4095);
+}
 }  // namespace
 
 VMSpace::VMSpace()
@@ -150,7 +156,7 @@ Addr VMSpace::allocBuffer(uint64_t bytes)
         chunkNext_ += size;
         return a;
     }
-    uint64_t size = (bytes + 4095) & ~uint64_t(4095);
+    uint64_t size = regionSize(bytes);
     auto it = freeLarge_.find(size);
     if (it != freeLarge_.end()) {
         Addr a = it->second;
@@ -170,7 +176,19 @@ void VMSpace::freeBuffer(Addr address, uint64_t bytes)
     if (k < kClasses)
         freeByClass_[k].push_back(address);
     else
-        freeLarge_.emplace((bytes + 4095) & ~uint64_t(4095), address);
+        freeLarge_.emplace(regionSize(bytes), address);
+}
+
+bool VMSpace::growBuffer(Addr address, uint64_t bytes, uint64_t newBytes)
+{
+    if (sizeClass(bytes) < kClasses || newBytes <= bytes)
+        return false;
+    const uint64_t size = regionSize(bytes);
+    if (uint64_t(address) + size != end_)
+        return false;
+    if (regionSize(newBytes) > size)
+        allocRegion(regionSize(newBytes) - size, 1);
+    return true;
 }
 
 }  // namespace vm

@@ -44,6 +44,11 @@ public:
     // (string units). Bookkeeping is host-side; contents are not cleared.
     Addr allocBuffer(uint64_t bytes);
     void freeBuffer(Addr address, uint64_t bytes);
+    // Grows the buffer at address from bytes to newBytes where it lies, which
+    // a buffer of its own region can do while no region follows it; false
+    // (nothing changed) otherwise. Raises code 10 "Out of memory" as
+    // allocRegion does.
+    bool growBuffer(Addr address, uint64_t bytes, uint64_t newBytes);
 
     // Limit of committedBytes(). A limit below what is committed already
     // refuses every further request.

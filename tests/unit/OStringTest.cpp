@@ -625,3 +625,30 @@ TEST_F(StringObjectTest, FreeingTheBlockReleasesTheBuffer)
     EXPECT_EQ(heap.objectCount(), objects - 1);
     EXPECT_EQ(space.allocBuffer(bytes), data);
 }
+
+TEST_F(OStringTest, TheLastBufferGrowsWhereItLies)
+{
+    OString big = OString::filled(u'x', 40000);  // above the size classes: a region of its own
+    const Addr data = big.dataAddress();
+    const uint64_t before = space.committedBytes();
+    for (int i = 0; i < 10000; ++i)
+        big.append(u'y');
+    EXPECT_EQ(big.dataAddress(), data);
+    EXPECT_EQ(big.capacity(), OString::capacityFor(48001));  // as a new buffer would have
+    EXPECT_LT(space.committedBytes() - before, uint64_t(big.capacity()) * 2);
+    EXPECT_EQ(big.toU16(), std::u16string(40000, u'x') + std::u16string(10000, u'y'));
+    EXPECT_EQ(space.loadHalf(data + 2 * 50000), 0);
+
+    // A shared buffer is copied, and one that another region follows moves.
+    OString copy(big);
+    big.repeat(2);
+    EXPECT_NE(big.dataAddress(), data);
+    EXPECT_EQ(copy.dataAddress(), data);
+    EXPECT_EQ(copy.length(), 50000);
+    const Addr moved = big.dataAddress();
+    OString after = OString::filled(u'z', 40000);
+    big.append(OString::filled(u'w', 30000));
+    EXPECT_NE(big.dataAddress(), moved);
+    EXPECT_EQ(big.length(), 130000);
+    EXPECT_EQ(big.last(), u'w');
+}
