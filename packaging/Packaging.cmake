@@ -31,7 +31,7 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_CONTACT "mcb maintainers")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "runtime for small graphical bytecode applications")
 set(CPACK_PACKAGE_DESCRIPTION
-  "mcbrun runs applications compiled to mcb bytecode in a window (800 x 480 or 480 x 800, scaled on a desktop) or headless; mcb-as and mcb-dis assemble and disassemble bytecode.")
+  "mcbrun runs applications compiled to mcb bytecode in a window (800 x 480 or 480 x 800, scaled on a desktop) or headless; mcb-as and mcb-dis assemble and disassemble bytecode; mcb-trace prints the traces that mcbrun --trace records.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

@@ -68,6 +68,12 @@ Headless runs and capture:
   --events FILE         replay input events from FILE, starting after the
                         first picture (see EVENTS FILE)
 
+Tracing:
+  --trace FILE          record every method call and return, exception thrown
+                        and caught, collection and log line of the run, with
+                        its time and call depth, into FILE; mcb-trace prints
+                        it as text or as a flat profile
+
 Keymap file:
   One "host key = application key" a line; # starts a comment. Host keys are
   named as Qt names them (A, F5, Space, Escape, PgUp, Enter, Left, ...) or
@@ -244,6 +250,12 @@ const std::vector<OptionSpec>& optionSpecs()
         {"--events", true,
          [](Options& o, const std::string& v) {
              o.events = v;
+             return !v.empty();
+         },
+         "a file name"},
+        {"--trace", true,
+         [](Options& o, const std::string& v) {
+             o.trace = v;
              return !v.empty();
          },
          "a file name"},

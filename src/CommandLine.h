@@ -55,6 +55,8 @@ struct Options {
     std::optional<int> every;  // ms
     std::optional<int> runFor;  // ms
     std::string events;
+
+    std::string trace;  // --trace FILE: the run is recorded into FILE
 };
 
 // Default interval of --frames.

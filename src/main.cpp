@@ -30,6 +30,7 @@
 #include "QtClientApplication.h"
 #include "RunControl.h"
 #include "RunGuard.h"
+#include "TraceRecorder.h"
 #include "VirtualMachineExtensions/Accelerometer/Accelerometer.h"
 #include "X11Support.h"
 
@@ -227,6 +228,10 @@ int main(int argc, char** argv)
     }
     if (std::optional<std::string> error = readRunFiles(setup))
         return usageError(*error);
+    // The VM made for the run records; a relative path is taken from where mcbrun started.
+    if (!options.trace.empty())
+        vm::TraceRecorder::requestForNextMachine(
+            QDir::current().absoluteFilePath(QString::fromStdString(options.trace)).toStdString());
 
     std::string offscreenFile;
     if (options.headless) {

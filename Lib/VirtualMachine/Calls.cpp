@@ -7,6 +7,7 @@
 
 #include "ObjectModel.h"
 #include "StringObjects.h"
+#include "TraceRecorder.h"
 #include "VirtualMachine.h"
 
 namespace vm {
@@ -136,6 +137,8 @@ Word VirtualMachine::invoke(int handle, const Vec<int>& arguments, const Vec<int
     int address = runnable ? methodAddress(h.methodIndex, key, &gcInfo) : -1;
     if (address >= 0) {
         pushFrame(gcInfo, 0);
+        if (tracer_)
+            tracer_->methodCall(address);
         stack_[top] = -1;  // the sentinel return address ends run()
         pc = address;
         for (;;) {
@@ -200,6 +203,8 @@ void VirtualMachine::convertRaisedError(bool haveError)
         text = pendingError().text;
     }
     clearPendingError();
+    if (tracer_)
+        tracer_->errorRaised(code);
     try {
         int handle = entries_[EInternalThrow];
         if (handle < 0)

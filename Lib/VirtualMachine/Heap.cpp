@@ -707,6 +707,8 @@ void VMHeap::collect()
         clearMarks();
         throw;
     }
+    if (collectionObserver_)
+        collectionObserver_();
 }
 
 void VMHeap::sweep()
@@ -729,6 +731,20 @@ void VMHeap::sweep()
         }
         // Marks are set only on live blocks, and each was cleared on the way.
     }
+}
+
+VMHeap::LiveStats VMHeap::liveStats() const
+{
+    LiveStats live;
+    for (const Pool& pool : pools_) {
+        for (Addr h = nextBlock(pool, pool.start); h != pool.trailing(); h = nextBlock(pool, h)) {
+            if (!isFree(h)) {
+                ++live.blocks;
+                live.bytes += sizeOf(pool, h);
+            }
+        }
+    }
+    return live;
 }
 
 Addr VMHeap::belongsToPools(Addr a) const

@@ -142,6 +142,14 @@ public:
     void collect();
     void sweep();
     void clearMarks();
+    // Called after every collection (the trace recorder); none by default.
+    void setCollectionObserver(std::function<void()> observer) { collectionObserver_ = std::move(observer); }
+    struct LiveStats {
+        int blocks = 0;
+        uint64_t bytes = 0;  // payload bytes
+    };
+    // Walks every pool.
+    LiveStats liveStats() const;
 
     // The header of the block whose extent contains a, or 0.
     Addr belongsToPools(Addr a) const;
@@ -314,6 +322,7 @@ private:
     uint64_t layoutVersion_;
     std::vector<Addr> roots_;
     std::vector<std::function<void(VMHeap&)> > scanners_;
+    std::function<void()> collectionObserver_;
     std::vector<Addr> work_;
     Vec<int> markStack_;
     int nOfEntries_ = 0;

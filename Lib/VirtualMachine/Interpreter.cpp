@@ -14,6 +14,7 @@
 #include "ObjectModel.h"
 #include "Opcodes.h"
 #include "StringObjects.h"
+#include "TraceRecorder.h"
 #include "VirtualMachine.h"
 
 #if defined(__GNUC__) && !defined(MCB_SWITCH_DISPATCH)
@@ -659,6 +660,8 @@ void VirtualMachine::run()
             ++frameCount_;
             s[top] = PC + 9;
             JUMP_TO(address);
+            if (tracer_) [[unlikely]]
+                tracer_->methodCall(address);
             if (gcStress_) [[unlikely]] {
                 SAVE();
                 collectWithStack();
@@ -695,6 +698,8 @@ void VirtualMachine::run()
             SAVE();
             pushFrame(map, base);
             JUMP_TO(found->codeAddress);
+            if (tracer_) [[unlikely]]
+                tracer_->methodCall(found->codeAddress);
             if (gcStress_) [[unlikely]] {
                 SAVE();
                 collectWithStack();
@@ -719,6 +724,8 @@ void VirtualMachine::run()
                 stackFault(int32_t(std::max<int64_t>(std::min<int64_t>(newTop, INT32_MAX), INT32_MIN)));
             }
             top = int32_t(newTop);
+            if (tracer_) [[unlikely]]
+                tracer_->methodReturn();
             if (target < 0) {
                 SAVE();
                 this->pc = target;
@@ -751,6 +758,8 @@ void VirtualMachine::run()
             Word v = T;
             if (v == 0)
                 NEXT(0);
+            if (tracer_) [[unlikely]]
+                tracer_->thrown(v);
             while (handlerCount_ > 0) {
                 const Handler h = handlers_[handlerCount_];
                 bool match = h.classIndex <= 0;
@@ -774,6 +783,8 @@ void VirtualMachine::run()
                         frameCount_ = h.savedFrames;
                     this->top = top;
                     dropStaleFrames();
+                    if (tracer_) [[unlikely]]
+                        tracer_->caught(h.handlerPc + 1);
                     JUMP_TO(int64_t(h.handlerPc) + 1);
                     DISPATCH();
                 }
@@ -796,6 +807,8 @@ void VirtualMachine::run()
                 base = gcInfo < int32_t(callerSlots_.size()) ? top - callerSlots_[size_t(gcInfo)] : top;
             this->top = top;
             pushFrame(gcInfo, base);
+            if (tracer_) [[unlikely]]
+                tracer_->methodCall(address);
             ip = code + address;
             DISPATCH();
         }

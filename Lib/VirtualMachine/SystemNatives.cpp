@@ -6,6 +6,7 @@
 #include "CAppsFont.h"
 #include "DateTime.h"
 #include "StringObjects.h"
+#include "TraceRecorder.h"
 #include "VirtualMachine.h"
 
 namespace vm {
@@ -16,6 +17,8 @@ void VirtualMachine::debugNative(int function)
     case 1: {
         OString message = stringOf(heap(), Addr(arg(0)));
         pop(1);
+        if (tracer_)
+            tracer_->message(message);
         if (host_)
             host_->log(message);
         return;

@@ -10,6 +10,7 @@
 #include "IO/CAppsFileReader.h"
 #include "KeyEvent.h"
 #include "ObjectModel.h"
+#include "TraceRecorder.h"
 
 namespace vm {
 
@@ -58,10 +59,13 @@ VirtualMachine::VirtualMachine()
         gcStress_ = stress[0] == '1';
     previousCurrent_ = tCurrentVm;
     tCurrentVm = this;
+    if (std::string trace = TraceRecorder::takeRequest(); !trace.empty())
+        startTrace(trace);
 }
 
 VirtualMachine::~VirtualMachine()
 {
+    tracer_.reset();  // the stop record, while the heap is there
     // Host objects in the heap may refer to the tables; the heap goes first.
     stringPool.clear();
     heap_.reset();

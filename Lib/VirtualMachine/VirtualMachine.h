@@ -24,6 +24,8 @@ class CAppsFileReader;
 
 namespace vm {
 
+class TraceRecorder;
+
 class MVMCallbackInterface {
 public:
     virtual ~MVMCallbackInterface() = default;
@@ -311,6 +313,16 @@ public:
     };
     std::unique_ptr<RandomState> random;
     void seedRandom(uint32_t seed);
+
+    // Trace recording (TraceRecorder.h), off unless started. The interpreter
+    // tests tracer_ once at calls, returns and throws. startTrace is false
+    // (after one message) when the file cannot be written.
+    bool startTrace(const std::string& path);
+    void stopTrace();
+    TraceRecorder* tracer() const { return tracer_.get(); }
+
+private:
+    std::unique_ptr<TraceRecorder> tracer_;
 };
 
 }  // namespace vm

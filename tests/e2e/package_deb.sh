@@ -46,12 +46,12 @@ e2e_expect_pixel shot.png 0 0 FF0000
 page=$(zcat "$root/usr/share/man/man1/mcbrun.1.gz")
 echo "$page" | head -n 1 | grep -q "^\.TH MCBRUN 1 " || e2e_fail "manual page header"
 for option in auto keymap help version windowed fullscreen scale portrait window\\\\-position tilt headless \
-    screenshot after frames every run\\\\-for events; do
+    screenshot after frames every run\\\\-for events trace; do
     echo "$page" | grep -qE "^\.B (\\\\-h, )?\\\\-\\\\-$option( |$)" || e2e_fail "the manual page has no entry for --$option"
 done
 echo "$page" | grep -qx '\.SH "EXIT STATUS"' || e2e_fail "the manual page has no exit statuses"
 if command -v groff >/dev/null; then
-    for tool in mcbrun mcb-as mcb-dis; do
+    for tool in mcbrun mcb-as mcb-dis mcb-trace; do
         warnings=$(zcat "$root/usr/share/man/man1/$tool.1.gz" | groff -man -Tutf8 -ww -z 2>&1)
         [ -z "$warnings" ] || e2e_fail "groff warns about $tool.1: $warnings"
     done

@@ -46,13 +46,14 @@ TEST(HostCommandLine, NoArgumentsMeanTheDeviceDefaults)
     EXPECT_EQ(o.screenshot, "");
     EXPECT_EQ(o.frames, "");
     EXPECT_EQ(o.events, "");
+    EXPECT_EQ(o.trace, "");
 }
 
 TEST(HostCommandLine, EveryOptionSetsItsSetting)
 {
     Options o = parse({"--windowed", "--scale", "3", "--portrait", "--keymap", "keys.txt", "--window-position",
                        "-20,40", "--headless", "--screenshot", "s.png", "--after", "250", "--frames", "out",
-                       "--every", "40", "--run-for", "5000", "--events", "e.txt", "app"});
+                       "--every", "40", "--run-for", "5000", "--events", "e.txt", "--trace", "run.trace", "app"});
     EXPECT_EQ(o.window, WindowMode::Windowed);
     EXPECT_EQ(o.scale, 3);
     EXPECT_TRUE(o.portrait);
@@ -65,6 +66,7 @@ TEST(HostCommandLine, EveryOptionSetsItsSetting)
     EXPECT_EQ(o.every, 40);
     EXPECT_EQ(o.runFor, 5000);
     EXPECT_EQ(o.events, "e.txt");
+    EXPECT_EQ(o.trace, "run.trace");
     EXPECT_EQ(o.application, "app");
 
     Options keys = parse({"--tilt", "keys"});
@@ -115,6 +117,7 @@ TEST(HostCommandLine, MistakesAreOneLineEach)
     EXPECT_EQ(mistake({"--window-position", "10"}),
               "mcbrun: --window-position: '10' is not X,Y (two whole numbers)");
     EXPECT_EQ(mistake({"--keymap="}), "mcbrun: --keymap: '' is not a file name");
+    EXPECT_EQ(mistake({"--trace="}), "mcbrun: --trace: '' is not a file name");
     for (const char* bad : {"mouse", "1,2", "1,2,3,4", "a,b,c", ""})
         EXPECT_EQ(mistake({"--tilt", bad}),
                   std::string("mcbrun: --tilt: '") + bad + "' is not 'keys' or X,Y,Z (thousandths of g)");
@@ -228,7 +231,7 @@ TEST(HostCommandLine, HelpDocumentsEveryOptionAndTheExitStatuses)
     for (const char* option :
          {"--auto", "--keymap FILE", "--help", "--version", "--windowed", "--fullscreen", "--scale N|fit",
           "--portrait", "--window-position X,Y", "--headless", "--screenshot FILE", "--after MS", "--frames DIR",
-          "--every MS", "--run-for MS", "--events FILE", "--tilt keys", "--tilt X,Y,Z", "F11", "F12",
+          "--every MS", "--run-for MS", "--events FILE", "--trace FILE", "--tilt keys", "--tilt X,Y,Z", "F11", "F12",
           "mcbrun.conf"})
         EXPECT_NE(help.find(option), std::string::npos) << option;
     size_t statuses = help.find("\nExit status:\n");
