@@ -26,7 +26,7 @@ run() {
 
 game=$E2E_TMP/blocks
 e2e_install "$SOURCE/examples/blocks/blocks.mcbs" "$game"
-cp "$SOURCE"/examples/blocks/*.png "$SOURCE"/examples/blocks/*.raw "$game/"
+cp "$SOURCE"/examples/blocks/*.raw "$game/"    # the sounds (the images come with the program)
 printf 'OOOOOIIO\n' >"$game/pieces.txt"
 
 # The font: glyphs from code 32 side by side, the last row marking where
