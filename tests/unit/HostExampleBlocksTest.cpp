@@ -14,7 +14,7 @@ using namespace hosttest;
 namespace {
 
 constexpr QRgb kWell = 0xFF0A0E18;
-constexpr int kO = 1, kT = 2;  // pieces: I O T S Z J L
+constexpr int kI = 0, kO = 1, kT = 2;  // pieces: I O T S Z J L
 
 QString blocksDirectory()
 {
@@ -88,6 +88,17 @@ struct ExampleBlocks : HostFixture {
         keys(Qt::Key_Right, 2);
         drop();
         keys(Qt::Key_Right, 4);
+        drop();
+    }
+    // An I piece (entering flat at columns 3-6) turned upright (column 5)
+    // and dropped into the column.
+    void uprightI(int aColumn)
+    {
+        key(Qt::Key_Up);
+        if (aColumn < 5)
+            keys(Qt::Key_Left, 5 - aColumn);
+        else
+            keys(Qt::Key_Right, aColumn - 5);
         drop();
     }
 };
@@ -188,6 +199,74 @@ TEST_F(ExampleBlocks, GameOverKeepsTheBetterScoreAndAnotherGameStarts)
               std::string::npos)
         << err;
     EXPECT_EQ(err.find("LOG: uncaught"), std::string::npos) << err;
+}
+
+TEST_F(ExampleBlocks, FourRowsScoreMostAndTheLevelMultipliesThePoints)
+{
+    testing::internal::CaptureStderr();
+    ASSERT_EQ(startGame("I"), host::KRunGoesOn);
+    key(Qt::Key_Return, "\r");
+    QImage image = grab();
+    EXPECT_EQ(cell(image, 3, 0), tileColour(kI));
+    EXPECT_EQ(cell(image, 6, 0), tileColour(kI));
+    key(Qt::Key_Up);
+    image = grab();
+    EXPECT_EQ(cell(image, 5, 2), tileColour(kI));  // upright, its top above the well
+    EXPECT_EQ(cell(image, 5, 3), kWell);
+    EXPECT_EQ(cell(image, 4, 0), kWell);
+    keys(Qt::Key_Up, 3);  // three more quarter turns: flat again
+    for (int round = 0; round < 4; ++round)  // 40 pieces: 16 rows, four at a time
+        for (int column = 0; column < 10; ++column)
+            uprightI(column);
+    EXPECT_EQ(view->terminationStatus(), host::KRunGoesOn);
+    std::string err = testing::internal::GetCapturedStderr();
+    // Level 2 from the tenth row: the fourth clear counts double.
+    EXPECT_NE(err.find("LOG: score 800\nLOG: score 1600\nLOG: score 2400\nLOG: score 4000\n"), std::string::npos)
+        << err;
+    EXPECT_EQ(err.find("LOG: game over"), std::string::npos) << err;
+}
+
+TEST_F(ExampleBlocks, APausedGameStandsStillUntilKeyOrTap)
+{
+    ASSERT_EQ(startGame("T"), host::KRunGoesOn);
+    key(Qt::Key_Return, "\r");
+    key(Qt::Key_P, "p");
+    keys(Qt::Key_Down, 3);
+    processEventsFor(1000);
+    QImage image = grab();
+    EXPECT_EQ(cell(image, 4, 0), tileColour(kT));  // neither the keys nor the timer moved it
+    EXPECT_NE(pixel(image, 400, 200), pixel(image, 400, 100));  // the pause box over the well
+    key(Qt::Key_P, "p");
+    key(Qt::Key_Down);
+    image = grab();
+    EXPECT_EQ(cell(image, 4, 1), tileColour(kT));
+    EXPECT_EQ(cell(image, 4, 0), kWell);
+
+    machine().deliverBackground();  // out of sight: paused
+    key(Qt::Key_Down);
+    image = grab();
+    EXPECT_EQ(cell(image, 4, 1), tileColour(kT));
+    tap(100, 100);  // a tap goes on
+    key(Qt::Key_Down);
+    image = grab();
+    EXPECT_EQ(cell(image, 4, 2), tileColour(kT));
+    EXPECT_EQ(view->terminationStatus(), host::KRunGoesOn);
+}
+
+TEST_F(ExampleBlocks, FilesWithOtherTextAreReadForWhatTheyHold)
+{
+    ASSERT_TRUE(writeAll(path("highscore.txt"), "-5"));
+    testing::internal::CaptureStderr();
+    ASSERT_EQ(startGame("x1 o\n"), host::KRunGoesOn);  // only the o counts
+    key(Qt::Key_Return, "\r");
+    for (int i = 0; i < 3; ++i) {
+        QImage image = grab();
+        EXPECT_EQ(cell(image, 4, 0), tileColour(kO)) << i;
+        EXPECT_EQ(cell(image, 3, 1), kWell) << i;
+        drop();
+    }
+    std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_NE(err.find("LOG: high score 0\nLOG: pieces from pieces.txt\n"), std::string::npos) << err;
 }
 
 #endif  // MCB_HAVE_HOST
