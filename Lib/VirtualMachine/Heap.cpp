@@ -738,7 +738,7 @@ VMHeap::LiveStats VMHeap::liveStats() const
     LiveStats live;
     for (const Pool& pool : pools_) {
         for (Addr h = nextBlock(pool, pool.start); h != pool.trailing(); h = nextBlock(pool, h)) {
-            if (!isFree(h)) {
+            if (!isFree(pool, h)) {
                 ++live.blocks;
                 live.bytes += sizeOf(pool, h);
             }
