@@ -6,7 +6,7 @@ set -euo pipefail
 PACKAGES=(
   # build
   g++ cmake ninja-build pkg-config ccache
-  qt6-base-dev libpulse-dev zlib1g-dev libx11-dev libxcb1-dev
+  qt6-base-dev qt6-positioning-dev libpulse-dev zlib1g-dev libx11-dev libxcb1-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-dejavu-core
   # the Debian package (dpkg-shlibdeps)

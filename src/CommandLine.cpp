@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QString>
 #include <QStringList>
 #include <cstdio>
@@ -10,6 +11,7 @@
 
 #include "ScreenScaling.h"
 #include "TextFile.h"
+#include "VMSpace.h"
 
 namespace cli {
 
@@ -23,6 +25,11 @@ bytecode file index.mcb, on a logical screen of 800 x 480 (landscape) or
 Options:
   --auto                run the application in /opt/<name of this executable>
   --keymap FILE         remap host keys to application keys (see KEYMAP FILE)
+  --memory-limit SIZE   memory the program may take (its stack, heap and
+                        strings), from 1M to 4G: bytes, or a number with K,
+                        M or G (powers of 1024; KiB, MB ... too), as in 512M;
+                        default 1G, or $MCB_MEMORY_LIMIT; beyond it an
+                        allocation raises "Out of memory"
   -h, --help            show this text and exit
   --version             show the version and exit
 
@@ -53,6 +60,17 @@ Device stand-ins:
                         reach the application
   --tilt X,Y,Z          a fixed accelerometer reading in thousandths of g
                         (lying flat: 0,0,-1000)
+  --location LAT,LON[,ALT]
+                        a fixed position for programs that ask where they
+                        are: latitude and longitude in degrees (north and
+                        east positive), altitude in metres (default 0); a
+                        started request gets it at once and then at the
+                        interval it asks for (every second without one)
+  --location-nmea FILE  replay the NMEA log FILE at the pace of its time
+                        stamps (RMC sentences give time and position, GGA
+                        ones the altitude), from the program's first start
+                        of location updates to the end of the log; a
+                        request gets the fixes that are its interval apart
 
 Headless runs and capture:
   --headless            run without any display (off-screen, nothing shown)
@@ -109,6 +127,7 @@ Settings file:
     scale = 2
     keymap = keys.txt
     window-position = 100,50
+    memory-limit = 256M
   A relative keymap path is relative to the settings file's directory.
 
 Exit status:
@@ -181,9 +200,45 @@ bool tiltValue(Options& aOptions, const std::string& aText)
     return true;
 }
 
+// [+-]digits[.digits] or [+-].digits, within the bounds.
+std::optional<double> decimalValue(const QString& aText, double aLowest, double aHighest)
+{
+    static const QRegularExpression decimal("^[+-]?([0-9]+(\\.[0-9]*)?|\\.[0-9]+)$");
+    if (!decimal.match(aText).hasMatch())
+        return std::nullopt;
+    double value = aText.toDouble();
+    if (value < aLowest || value > aHighest)
+        return std::nullopt;
+    return value;
+}
+
+// LAT,LON or LAT,LON,ALT.
+std::optional<Location> locationValue(const std::string& aText)
+{
+    QStringList parts = QString::fromStdString(aText).split(u',');
+    if (parts.size() != 2 && parts.size() != 3)
+        return std::nullopt;
+    std::optional<double> latitude = decimalValue(parts[0].trimmed(), -90, 90);
+    std::optional<double> longitude = decimalValue(parts[1].trimmed(), -180, 180);
+    std::optional<double> altitude = parts.size() == 3 ? decimalValue(parts[2].trimmed(), -100000, 100000) : 0.0;
+    if (!latitude || !longitude || !altitude)
+        return std::nullopt;
+    return Location{*latitude, *longitude, *altitude};
+}
+
+// A size within the bounds of --memory-limit.
+std::optional<uint64_t> memoryLimitValue(const std::string& aText)
+{
+    uint64_t bytes = 0;
+    if (!vm::VMSpace::parseMemorySize(aText, bytes) || bytes < kLowestMemoryLimit || bytes > kHighestMemoryLimit)
+        return std::nullopt;
+    return bytes;
+}
+
 const char kScaleExpected[] = "a whole number from 1 to 16 or 'fit'";
 const char kMsExpected[] = "a number of milliseconds";
 const char kPositionExpected[] = "X,Y (two whole numbers)";
+const char kSizeExpected[] = "a size from 1M to 4G (such as 512M, 64MiB or 2G)";
 
 struct OptionSpec {
     const char* name;
@@ -224,7 +279,18 @@ const std::vector<OptionSpec>& optionSpecs()
          "a file name"},
         {"--window-position", true,
          [](Options& o, const std::string& v) { return bool(o.position = positionValue(v)); }, kPositionExpected},
+        {"--memory-limit", true,
+         [](Options& o, const std::string& v) { return bool(o.memoryLimit = memoryLimitValue(v)); }, kSizeExpected},
         {"--tilt", true, tiltValue, "'keys' or X,Y,Z (thousandths of g)"},
+        {"--location", true, [](Options& o, const std::string& v) { return bool(o.location = locationValue(v)); },
+         "LAT,LON[,ALT] (latitude -90 to 90 and longitude -180 to 180 degrees, altitude -100000 to 100000 "
+         "metres)"},
+        {"--location-nmea", true,
+         [](Options& o, const std::string& v) {
+             o.locationNmea = v;
+             return !v.empty();
+         },
+         "a file name"},
         {"--screenshot", true,
          [](Options& o, const std::string& v) {
              o.screenshot = v;
@@ -320,6 +386,8 @@ std::optional<std::string> parseArguments(const std::vector<std::string>& aArgum
         return std::string("mcbrun: --after needs --screenshot");
     if (aOptions.every && aOptions.frames.empty())
         return std::string("mcbrun: --every needs --frames");
+    if (aOptions.location && !aOptions.locationNmea.empty())
+        return std::string("mcbrun: --location and --location-nmea exclude each other");
     if (aOptions.headless && aOptions.window == WindowMode::Fullscreen)
         return std::string("mcbrun: --headless and --fullscreen exclude each other");
     return std::nullopt;
@@ -347,8 +415,12 @@ std::optional<std::string> applyConfig(const std::string& aText, const std::stri
         } else if (name == "window-position") {
             if (!(fromFile.position = positionValue(value)))
                 return where + "window-position: " + inQuotes(value) + " is not " + kPositionExpected;
+        } else if (name == "memory-limit") {
+            if (!(fromFile.memoryLimit = memoryLimitValue(value)))
+                return where + "memory-limit: " + inQuotes(value) + " is not " + kSizeExpected;
         } else {
-            return where + "unknown setting " + inQuotes(name) + " (scale, keymap and window-position are known)";
+            return where + "unknown setting " + inQuotes(name) +
+                   " (scale, keymap, window-position and memory-limit are known)";
         }
     }
     if (!aOptions.scale)
@@ -357,6 +429,8 @@ std::optional<std::string> applyConfig(const std::string& aText, const std::stri
         aOptions.keymap = fromFile.keymap;
     if (!aOptions.position)
         aOptions.position = fromFile.position;
+    if (!aOptions.memoryLimit)
+        aOptions.memoryLimit = fromFile.memoryLimit;
     return std::nullopt;
 }
 

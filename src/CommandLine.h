@@ -4,11 +4,13 @@
 //
 // parseArguments reads the options (nothing else: no file is touched);
 // applyConfig fills the settings a user keeps in the settings file (scale,
-// keymap, window position) where the command line left them unset; the
-// application directory is resolved against the file system separately.
+// keymap, window position, memory limit) where the command line left them
+// unset; the application directory is resolved against the file system
+// separately.
 // Every mistake is one line of text for standard error (exit status 2).
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -32,6 +34,14 @@ struct Reading3 {
     bool operator==(const Reading3&) const = default;
 };
 
+// --location: degrees (north and east positive) and metres.
+struct Location {
+    double latitude = 0;
+    double longitude = 0;
+    double altitude = 0;
+    bool operator==(const Location&) const = default;
+};
+
 struct Options {
     bool help = false;
     bool version = false;
@@ -47,6 +57,9 @@ struct Options {
     // --tilt keys, or a fixed reading (thousandths of g per axis).
     bool tiltKeys = false;
     std::optional<Reading3> tiltReading;
+    // A position source: --location, or --location-nmea FILE.
+    std::optional<Location> location;
+    std::string locationNmea;
 
     bool headless = false;
     std::string screenshot;
@@ -57,7 +70,14 @@ struct Options {
     std::string events;
 
     std::string trace;  // --trace FILE: the run is recorded into FILE
+    // --memory-limit: bytes of the VM address space the program may use.
+    std::optional<uint64_t> memoryLimit;
 };
+
+// Bounds of --memory-limit: below the lowest the VM's stack and first heap
+// pool leave a program almost nothing; bytecode addresses at most 4 GiB.
+constexpr uint64_t kLowestMemoryLimit = 1ull << 20;
+constexpr uint64_t kHighestMemoryLimit = 4ull << 30;
 
 // Default interval of --frames.
 constexpr int kDefaultFrameInterval = 100;
@@ -67,7 +87,7 @@ constexpr int kDefaultFrameInterval = 100;
 std::optional<std::string> parseArguments(const std::vector<std::string>& aArguments, Options& aOptions);
 
 // Reads settings file text ("name = value" lines: scale, keymap,
-// window-position; "#" comments) into the settings the command line did not
+// window-position, memory-limit; "#" comments) into the settings the command line did not
 // set. A relative keymap path is taken relative to aDirectory, the file's
 // directory. On a mistake returns "mcbrun: NAME:LINE: ...".
 std::optional<std::string> applyConfig(const std::string& aText, const std::string& aName,

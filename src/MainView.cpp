@@ -41,6 +41,9 @@ MainView::~MainView()
 {
     if (tilt)
         ext::Accelerometer::setSimulatedReading(std::nullopt);
+    // The location extension goes with the VM below: no more calls.
+    if (positionSource)
+        ext::CLocationWrapper::attachPositionSource(nullptr);
     // Painters of the VM on the back buffer close before the VM goes.
     vm::GraphicsContainer::endPaintingOn(&backBuffer);
 }
@@ -59,6 +62,8 @@ int MainView::startVirtualMachine()
 {
     startTime = microsecondClock();
     machine = std::make_unique<vm::VirtualMachine>();
+    if (memoryLimit)
+        machine->space().setMemoryLimit(*memoryLimit);
     scheduler.setVm(machine.get());
     scheduler.setDelivery(
         [this](vm::Word listener, int timerId) { deliver([&] { machine->deliverTimer(listener, timerId); }); });
@@ -228,6 +233,13 @@ void MainView::useTiltControls()
 {
     tilt.emplace();
     updateSimulatedTilt();
+}
+
+void MainView::usePositionSource(std::unique_ptr<PositionSource> aSource)
+{
+    positionSource = std::move(aSource);
+    positionSource->setDelivery([this](const std::function<void()>& aWork) { deliver(aWork); });
+    ext::CLocationWrapper::attachPositionSource(positionSource.get());
 }
 
 void MainView::updateSimulatedTilt()

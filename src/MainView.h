@@ -17,6 +17,7 @@
 #include "IO/FileStream.h"
 #include "KeyMap.h"
 #include "MainViewBase.h"
+#include "PositionSource.h"
 #include "Scheduler.h"
 #include "Tilt.h"
 
@@ -71,6 +72,12 @@ public:
     // accelerometer (Tilt.h), which starts flat; until the window goes.
     void useTiltControls();
     const std::optional<Tilt>& tiltControls() const { return tilt; }
+    // Attaches the source to the location extension until the window goes;
+    // its reports reach the program through the guarded delivery.
+    void usePositionSource(std::unique_ptr<PositionSource> aSource);
+    // The VM's memory limit (VMSpace::setMemoryLimit), set as the VM is
+    // made, before the program loads; without one the VM's default holds.
+    void setMemoryLimit(std::optional<uint64_t> aBytes) { memoryLimit = aBytes; }
     // The start orientation, before the VM starts (1 portrait, 2 landscape).
     void setInitialOrientation(int aMode) { setOrientation(aMode); }
 
@@ -181,4 +188,6 @@ private:
     bool windowed = false;
     int windowScale = 1;
     std::optional<Tilt> tilt;
+    std::unique_ptr<PositionSource> positionSource;
+    std::optional<uint64_t> memoryLimit;
 };

@@ -27,6 +27,7 @@
 #include "KeyMap.h"
 #include "MainView.h"
 #include "Platform.h"
+#include "PositionSource.h"
 #include "QtClientApplication.h"
 #include "RunControl.h"
 #include "RunGuard.h"
@@ -82,6 +83,7 @@ struct RunSetup {
     cli::Options options;
     KeyMap keyMap;
     std::vector<ScriptEvent> events;
+    QByteArray nmeaLog;  // --location-nmea
 };
 
 int usageError(const std::string& aMessage)
@@ -126,6 +128,14 @@ std::optional<std::string> readRunFiles(RunSetup& aSetup)
             return "mcbrun: cannot read the events file " + options.events;
         if (std::optional<std::string> error = parseEventScript(*text, options.events, aSetup.events))
             return "mcbrun: " + *error;
+    }
+    if (!options.locationNmea.empty()) {
+        std::optional<std::string> text = readFile(options.locationNmea);
+        if (!text)
+            return "mcbrun: cannot read the NMEA file " + options.locationNmea;
+        aSetup.nmeaLog = QByteArray(text->data(), qsizetype(text->size()));
+        if (!NmeaPositionSource::holdsDatedFix(aSetup.nmeaLog))
+            return "mcbrun: no NMEA fix with a date (an RMC sentence) in " + options.locationNmea;
     }
     return std::nullopt;
 }
@@ -175,8 +185,14 @@ int runApplication(QtClientApplication& aApp, const CAppsString& aDirectory, con
 {
     MainView view(aDirectory);
     setUpWindow(view, aSetup, aTitle);
+    view.setMemoryLimit(aSetup.options.memoryLimit);
     if (const std::optional<cli::Reading3>& tilt = aSetup.options.tiltReading)
         ext::Accelerometer::setSimulatedReading(ext::Accelerometer::Reading{tilt->x, tilt->y, tilt->z});
+    if (const std::optional<cli::Location>& location = aSetup.options.location)
+        view.usePositionSource(std::make_unique<FixedPositionSource>(
+            PositionFix{location->latitude, location->longitude, location->altitude, 0, QDateTime()}));
+    else if (!aSetup.nmeaLog.isEmpty())
+        view.usePositionSource(std::make_unique<NmeaPositionSource>(aSetup.nmeaLog));
     RunControl control(view, runPlan(aSetup));
     {
         QDBusConnection bus = QDBusConnection::systemBus();

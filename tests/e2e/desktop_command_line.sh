@@ -34,7 +34,8 @@ expect_status 0 "--help"
 [ -s "$err" ] && e2e_fail "--help wrote on standard error"
 head -n 1 "$out" | grep -qx 'Usage: mcbrun \[OPTIONS\] \[APPDIR | APPDIR/index.mcb\]' || e2e_fail "no usage line"
 for option in --auto --keymap --help --version --windowed --fullscreen --scale --portrait --window-position \
-    --headless --screenshot --after --frames --every --run-for --events --tilt F11 F12; do
+    --headless --screenshot --after --frames --every --run-for --events --tilt --location --location-nmea \
+    --memory-limit F11 F12; do
     grep -qE -- "^  (-h, )?$option( |$)" "$out" || e2e_fail "--help does not list $option"
 done
 e2e_expect_grep "$out" '^Exit status:$'
@@ -110,7 +111,7 @@ expect_one_line "mcbrun: $XDG_CONFIG_HOME/mcbrun/keys.txt:1: unknown application
 printf 'scale = 2\nwindow = big\n' >"$conf"
 run_bare --headless "$app"
 expect_status 2 "bad settings file"
-expect_one_line "mcbrun: $conf:2: unknown setting 'window' (scale, keymap and window-position are known)"
+expect_one_line "mcbrun: $conf:2: unknown setting 'window' (scale, keymap, window-position and memory-limit are known)"
 run_bare --help
 expect_status 0 "--help with a bad settings file"
 echo "PASS desktop_command_line"

@@ -47,6 +47,8 @@ TEST(HostCommandLine, NoArgumentsMeanTheDeviceDefaults)
     EXPECT_EQ(o.frames, "");
     EXPECT_EQ(o.events, "");
     EXPECT_EQ(o.trace, "");
+    EXPECT_FALSE(o.location || o.memoryLimit);
+    EXPECT_EQ(o.locationNmea, "");
 }
 
 TEST(HostCommandLine, EveryOptionSetsItsSetting)
@@ -102,6 +104,45 @@ TEST(HostCommandLine, ScalesOneToSixteenOrFit)
             << bad;
 }
 
+TEST(HostCommandLine, LocationsAreDegreesWithAnOptionalAltitude)
+{
+    EXPECT_EQ(parse({"--location", "60.25,-24.5"}).location, (cli::Location{60.25, -24.5, 0}));
+    EXPECT_EQ(parse({"--location=-90,180,-12.5"}).location, (cli::Location{-90, 180, -12.5}));
+    EXPECT_EQ(parse({"--location", " +1. , .5 ,100000"}).location, (cli::Location{1, 0.5, 100000}));
+    Options nmea = parse({"--location-nmea", "trip.nmea"});
+    EXPECT_EQ(nmea.locationNmea, "trip.nmea");
+    EXPECT_FALSE(nmea.location);
+    for (const char* bad : {"91,0", "-90.001,0", "0,181", "0,-180.5", "1", "1,2,3,4", "a,b", "1e3,2", "0x10,2", "",
+                            "1,,2", "nan,0", "1,2,100001", "1;2", "1,2,"})
+        EXPECT_EQ(mistake({"--location", bad}),
+                  std::string("mcbrun: --location: '") + bad +
+                      "' is not LAT,LON[,ALT] (latitude -90 to 90 and longitude -180 to 180 degrees, altitude "
+                      "-100000 to 100000 metres)")
+            << bad;
+    EXPECT_EQ(mistake({"--location-nmea="}), "mcbrun: --location-nmea: '' is not a file name");
+    EXPECT_EQ(mistake({"--location", "1,2", "--location-nmea", "t.nmea"}),
+              "mcbrun: --location and --location-nmea exclude each other");
+}
+
+TEST(HostCommandLine, MemoryLimitsAreSizesFromOneMebibyteToFourGibibytes)
+{
+    EXPECT_EQ(parse({"--memory-limit", "512M"}).memoryLimit, 512ull << 20);
+    EXPECT_EQ(parse({"--memory-limit=64MiB"}).memoryLimit, 64ull << 20);
+    EXPECT_EQ(parse({"--memory-limit", "2G"}).memoryLimit, 2ull << 30);
+    EXPECT_EQ(parse({"--memory-limit", "1024k"}).memoryLimit, 1ull << 20);  // the lowest
+    EXPECT_EQ(parse({"--memory-limit", "1048576"}).memoryLimit, 1ull << 20);
+    EXPECT_EQ(parse({"--memory-limit", "4GiB"}).memoryLimit, 4ull << 30);  // the highest
+    EXPECT_EQ(parse({"--memory-limit", "3M", "--memory-limit", "5M"}).memoryLimit, 5ull << 20);
+    for (const char* bad : {"512", "1023K", "1048575", "5G", "4097M", "1.5G", "12X", "-1M", "", "M", "0", "64 M",
+                            "64MiBs"})
+        EXPECT_EQ(mistake({"--memory-limit", bad}),
+                  std::string("mcbrun: --memory-limit: '") + bad +
+                      "' is not a size from 1M to 4G (such as 512M, 64MiB or 2G)")
+            << bad;
+    EXPECT_EQ(mistake({"--memory-limit"}),
+              "mcbrun: --memory-limit needs a value: a size from 1M to 4G (such as 512M, 64MiB or 2G)");
+}
+
 TEST(HostCommandLine, MistakesAreOneLineEach)
 {
     EXPECT_EQ(mistake({"--bogus"}), "mcbrun: unknown option '--bogus' (mcbrun --help lists the options)");
@@ -138,18 +179,22 @@ TEST(HostCommandLine, TheSettingsFileFillsWhatTheCommandLineLeftUnset)
         "scale = 3\n"
         "\n"
         "  keymap = keys/mine.txt   # relative to the file\n"
-        "window-position=5, 7\n";
+        "window-position=5, 7\n"
+        "memory-limit = 256M\n";
     Options o = parse({});
     EXPECT_FALSE(cli::applyConfig(text, "cfg", "/home/u/.config/mcbrun", o));
     EXPECT_EQ(o.scale, 3);
     EXPECT_EQ(o.keymap, "/home/u/.config/mcbrun/keys/mine.txt");
     EXPECT_EQ(o.position, (cli::Position{5, 7}));
+    EXPECT_EQ(o.memoryLimit, 256ull << 20);
 
-    Options given = parse({"--scale", "fit", "--keymap", "other.txt", "--window-position", "1,2"});
+    Options given = parse({"--scale", "fit", "--keymap", "other.txt", "--window-position", "1,2", "--memory-limit",
+                           "2G"});
     EXPECT_FALSE(cli::applyConfig(text, "cfg", "/d", given));
     EXPECT_EQ(given.scale, 0);
     EXPECT_EQ(given.keymap, "other.txt");
     EXPECT_EQ(given.position, (cli::Position{1, 2}));
+    EXPECT_EQ(given.memoryLimit, 2ull << 30);
 
     Options absolute = parse({});
     EXPECT_FALSE(cli::applyConfig("keymap = /etc/keys\n", "cfg", "/d", absolute));
@@ -169,11 +214,14 @@ TEST(HostCommandLine, SettingsFileMistakesNameTheLine)
     EXPECT_EQ(error("keymap = k\nscale = huge\n"),
               "mcbrun: /c/mcbrun.conf:2: scale: 'huge' is not a whole number from 1 to 16 or 'fit'");
     EXPECT_EQ(error("\n\nfullscreen = yes\n"),
-              "mcbrun: /c/mcbrun.conf:3: unknown setting 'fullscreen' (scale, keymap and window-position are known)");
+              "mcbrun: /c/mcbrun.conf:3: unknown setting 'fullscreen' (scale, keymap, window-position and memory-limit "
+              "are known)");
     EXPECT_EQ(error("scale 2\n"), "mcbrun: /c/mcbrun.conf:1: expected 'name = value', found 'scale 2'");
     EXPECT_EQ(error("window-position = 1;2\n"),
               "mcbrun: /c/mcbrun.conf:1: window-position: '1;2' is not X,Y (two whole numbers)");
     EXPECT_EQ(error("# k\nkeymap =\n"), "mcbrun: /c/mcbrun.conf:2: keymap: no file name");
+    EXPECT_EQ(error("memory-limit = 100K\n"),
+              "mcbrun: /c/mcbrun.conf:1: memory-limit: '100K' is not a size from 1M to 4G (such as 512M, 64MiB or 2G)");
 }
 
 TEST(HostCommandLine, TheSettingsFileLivesInTheXdgConfigDirectory)
@@ -232,7 +280,7 @@ TEST(HostCommandLine, HelpDocumentsEveryOptionAndTheExitStatuses)
          {"--auto", "--keymap FILE", "--help", "--version", "--windowed", "--fullscreen", "--scale N|fit",
           "--portrait", "--window-position X,Y", "--headless", "--screenshot FILE", "--after MS", "--frames DIR",
           "--every MS", "--run-for MS", "--events FILE", "--trace FILE", "--tilt keys", "--tilt X,Y,Z", "F11", "F12",
-          "mcbrun.conf"})
+          "mcbrun.conf", "--location LAT,LON[,ALT]", "--location-nmea FILE", "--memory-limit SIZE", "Out of memory"})
         EXPECT_NE(help.find(option), std::string::npos) << option;
     size_t statuses = help.find("\nExit status:\n");
     ASSERT_NE(statuses, std::string::npos);
