@@ -265,4 +265,97 @@ TEST_F(HostPositionSource, OnlyLogsWithADatedFixAreAccepted)
     EXPECT_FALSE(NmeaPositionSource::holdsDatedFix(""));
 }
 
+namespace {
+
+// An observer whose requestor asks for a report every 20 ms; each report
+// counts in global 6 and leaves the latitude in globals 4 and 5 and the
+// longitude in 2 and 3 (low word first); the third report terminates the
+// run.
+const char* const kCountingObserver = R"(
+.module "observer"
+.globals 8
+.class App
+.map plain
+.map event params 2 refs 0 1
+.map failure params 2 refs 0
+.static "::global::init" done map plain
+.static "main" main map plain
+.virtual "<*locationobserver>.handle location event<*location>" impl App located map event
+.virtual "<*locationobserver>.handle location error<locationerror>" impl App failed map failure
+.code
+done:
+    ret 0, 1
+main:
+    new 1, 1
+    dup
+    setclass App
+    dup
+    native System 5
+    globals
+    field.s 7
+    ldslot.s -2
+    stind
+    globals
+    field.s 1
+    ldslot.s -2
+    push 0
+    push 20
+    extcall 27, 1
+    globals
+    field.s 1
+    extcall 27, 3
+    adjust.s -1
+    ret 0, 1
+located:                        ; [observer][location][ret]
+    globals
+    field.s 4
+    ldslot.s -3
+    extcall 27, 12
+    storen.s 2
+    globals
+    field.s 2
+    ldslot.s -3
+    extcall 27, 13
+    storen.s 2
+    globals
+    field.s 6
+    inc.i
+    globals
+    field.s 6
+    ldind
+    push 3
+    ne
+    jz.s leave
+    ret 0, 3
+leave:
+    ldstr "done"
+    native System 2
+    ret 0, 3
+failed:
+    ret 0, 3
+)";
+
+struct VmPositionSourceInWindow : hosttest::HostFixture {
+    vm::Word global(int aIndex) { return machine().space().loadWord(vm::Addr(machine().globals()) + 4u * aIndex); }
+};
+
+}  // namespace
+
+TEST_F(VmPositionSourceInWindow, ReportsReachTheProgramThroughTheWindowUntilTheRunEnds)
+{
+    view->usePositionSource(std::make_unique<FixedPositionSource>(PositionFix{-33.75, 151.25, 0, 0, QDateTime()}));
+    ASSERT_EQ(start(std::string(kCountingObserver) + hosttest::kExceptionMethods), host::KRunGoesOn);
+    EXPECT_EQ(global(6), 0);  // not inside the start
+    ASSERT_TRUE(waitFor([&] { return view->terminationStatus() != host::KRunGoesOn; }));
+    EXPECT_EQ(view->terminationStatus(), host::EExitTerminated);
+    EXPECT_EQ(global(6), 3);
+    EXPECT_EQ(global(5), -34);  // -33.75: -34 + 0.25
+    EXPECT_EQ(global(4), 0x40000000);
+    EXPECT_EQ(global(3), 151);
+    EXPECT_EQ(global(2), 0x40000000);
+    // The requestor is still started, but the ended run gets nothing more.
+    processEventsFor(100);
+    EXPECT_EQ(global(6), 3);
+}
+
 #endif  // MCB_HAVE_HOST
