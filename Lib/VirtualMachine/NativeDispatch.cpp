@@ -1,6 +1,10 @@
-// The native-call instruction: group number to handler.
+// The native-call instruction: group number to handler. A function the
+// natives table does not name raises the group's unknown-function error here,
+// before the group runs; each group's own default branch stays as a second
+// line of defence.
 #include <string>
 
+#include "NativeTable.h"
 #include "VirtualMachine.h"
 
 namespace vm {
@@ -50,6 +54,8 @@ void VirtualMachine::callNative(int group, int function)
     NativeGroup handler = group >= 1 && group <= 36 ? kNativeGroups[group] : nullptr;
     if (!handler)
         fatal("Internal error: invalid group in native call: " + std::to_string(group), pc);
+    if (!isNativeFunction(group, function)) [[unlikely]]
+        raiseUnknownNative(*nativeGroup(group), function, pc);
     (this->*handler)(function);
     if (unsigned(top + 1) > unsigned(kStackWords)) [[unlikely]]
         stackFault(top);

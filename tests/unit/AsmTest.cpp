@@ -371,7 +371,7 @@ TEST(AsmEncoding, EveryOpcodeTakesItsTableLength)
         case vm::OperandFormat::STR: operands = "s0"; break;
         case vm::OperandFormat::CLASS: operands = "C0"; break;
         case vm::OperandFormat::TRY: operands = "C0, l"; break;
-        case vm::OperandFormat::NATIVE: operands = "Math 3"; break;
+        case vm::OperandFormat::NATIVE: operands = "Math.tan"; break;
         case vm::OperandFormat::EXT: operands = "1, 2"; break;
         case vm::OperandFormat::IMM64: operands = "1, 2"; break;
         case vm::OperandFormat::S8S8: operands = "1, 2"; break;

@@ -6,15 +6,17 @@ namespace mcb {
 
 namespace {
 
-const char* const kGroupNames[37] = {
-    nullptr,      "Vector8",    nullptr,      "Vector32",     "Vector64",   "Vector96",    "Vector128",   "ObjectVector",
-    "String",     "Byte",       "Char",       "Fixed",        "Long",       "Color",       "Range",       "Size",
-    "Position",   "Rectangle",  "Graphics",   "Bitmap",       "Font",       "OutputStream", "FileWriter", "InputStream",
-    "FileReader", "FileSystem", "Math",       "Number",       "Encoder",    "DateTime",    "Debug",       "Screen",
-    "System",     "Timer",      "Hash",       "KeyEvent",     "Float",
-};
-
 const char* const kReserved[] = {"any", "arrays", "flag", "refs", "skip", "super", "width"};
+
+const vm::NativeFunctionInfo* named(const std::vector<vm::NativeFunctionInfo>& list, int group, std::string_view name)
+{
+    for (const vm::NativeFunctionInfo& f : list)
+        if (f.group == group && equalsIgnoreCase(name, f.name))
+            return &f;
+    return nullptr;
+}
+
+}  // namespace
 
 bool equalsIgnoreCase(std::string_view a, std::string_view b)
 {
@@ -26,19 +28,42 @@ bool equalsIgnoreCase(std::string_view a, std::string_view b)
     return true;
 }
 
-}  // namespace
-
 const char* nativeGroupName(int group)
 {
-    return group >= 1 && group <= 36 ? kGroupNames[group] : nullptr;
+    const vm::NativeGroupInfo* g = vm::nativeGroup(group);
+    return g ? g->name : nullptr;
 }
 
 std::optional<int> nativeGroupNumber(std::string_view name)
 {
-    for (int g = 1; g <= 36; ++g)
-        if (kGroupNames[g] && equalsIgnoreCase(name, kGroupNames[g]))
-            return g;
+    for (const vm::NativeGroupInfo& g : vm::nativeGroups())
+        if (equalsIgnoreCase(name, g.name))
+            return g.number;
     return std::nullopt;
+}
+
+const vm::NativeFunctionInfo* nativeFunctionNamed(int group, std::string_view name)
+{
+    return named(vm::nativeFunctions(), group, name);
+}
+
+const char* extensionName(int extension)
+{
+    const vm::ExtensionInfo* e = vm::extension(extension);
+    return e ? e->name : nullptr;
+}
+
+std::optional<int> extensionNumber(std::string_view name)
+{
+    for (const vm::ExtensionInfo& e : vm::extensions())
+        if (equalsIgnoreCase(name, e.name))
+            return e.number;
+    return std::nullopt;
+}
+
+const vm::NativeFunctionInfo* extensionOperationNamed(int extension, std::string_view name)
+{
+    return named(vm::extensionOperations(), extension, name);
 }
 
 bool isIdentifier(std::string_view s)

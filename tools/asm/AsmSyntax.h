@@ -1,11 +1,14 @@
-// Lexical pieces shared by the assembler and the disassembler: native group
-// names, reserved words, identifiers and quoted byte strings.
+// Lexical pieces shared by the assembler and the disassembler: native group,
+// function and extension names (from the natives table), reserved words,
+// identifiers and quoted byte strings.
 #pragma once
 
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
+
+#include "NativeTable.h"
 
 namespace mcb {
 
@@ -14,6 +17,15 @@ namespace mcb {
 const char* nativeGroupName(int group);
 // Group number of a symbolic name, case-insensitive.
 std::optional<int> nativeGroupNumber(std::string_view name);
+// The function of the group with that name (case-insensitive), or null.
+const vm::NativeFunctionInfo* nativeFunctionNamed(int group, std::string_view name);
+
+// The same for the device extensions and their operations.
+const char* extensionName(int extension);
+std::optional<int> extensionNumber(std::string_view name);
+const vm::NativeFunctionInfo* extensionOperationNamed(int extension, std::string_view name);
+
+bool equalsIgnoreCase(std::string_view a, std::string_view b);
 
 // [A-Za-z_][A-Za-z0-9_.]*
 bool isIdentifier(std::string_view s);

@@ -1035,23 +1035,25 @@ private:
             branch(ops.next("handler label"), 4);
             break;
         }
-        case vm::OperandFormat::NATIVE: {
-            const Token& g = ops.next("native group");
-            if (looksNumeric(g)) {
-                putLE(out, ranged(g, -128, 127, "a native group"), 1);
-            } else {
-                std::optional<int> n = g.kind == Token::ATOM ? nativeGroupNumber(g.text) : std::nullopt;
-                if (!n)
-                    fail(g.line, "unknown native group " + describe(g));
-                putLE(out, *n, 1);
+        case vm::OperandFormat::NATIVE:
+        case vm::OperandFormat::EXT: {
+            const bool native = info.format == vm::OperandFormat::NATIVE;
+            const Token& g = ops.next(native ? "native group" : "extension");
+            if (const vm::NativeFunctionInfo* f = qualifiedCall(g, native)) {
+                putLE(out, f->group, 1);
+                putLE(out, f->function, 1);
+                break;
             }
-            s8("a native function number");
+            if (looksNumeric(g))
+                putLE(out, native ? ranged(g, -128, 127, "a native group") : ranged(g, 0, 255, "an extension number"), 1);
+            else
+                putLE(out, namedGroup(g, native), 1);
+            // Function bytes from 128 on may be written unsigned.
+            putLE(out, ranged(ops.next(native ? "function" : "operation"), native ? -128 : 0, 255,
+                              native ? "a native function number" : "an extension operation"),
+                  1);
             break;
         }
-        case vm::OperandFormat::EXT:
-            u8("an extension number");
-            u8("an extension operation");
-            break;
         case vm::OperandFormat::IMM64: {
             const Token& first = ops.next("value");
             if (ops.more()) {
@@ -1070,6 +1072,37 @@ private:
         ops.finish();
         if (out.size() - start != size_t(1) + info.operandBytes)
             fail(item.line, "internal error: operand size mismatch for '" + mn + "'");
+    }
+
+    int namedGroup(const Token& t, bool native) const
+    {
+        std::optional<int> n;
+        if (t.kind == Token::ATOM)
+            n = native ? nativeGroupNumber(t.text) : extensionNumber(t.text);
+        if (!n)
+            fail(t.line, std::string(native ? "unknown native group " : "unknown extension ") + describe(t));
+        return *n;
+    }
+
+    // `Group.function` (`Extension.operation`): the table's entry; null for
+    // any other operand.
+    const vm::NativeFunctionInfo* qualifiedCall(const Token& t, bool native) const
+    {
+        if (t.kind != Token::ATOM || looksNumeric(t))
+            return nullptr;
+        size_t dot = t.text.find('.');
+        if (dot == std::string::npos)
+            return nullptr;
+        Token group = t;
+        group.text = t.text.substr(0, dot);
+        int number = namedGroup(group, native);
+        std::string name = t.text.substr(dot + 1);
+        const vm::NativeFunctionInfo* f =
+            native ? nativeFunctionNamed(number, name) : extensionOperationNamed(number, name);
+        if (!f)
+            fail(t.line, std::string(native ? "unknown function '" : "unknown operation '") + name + "' of " +
+                             (native ? "native group '" : "extension '") + group.text + "'");
+        return f;
     }
 
     void encodeCall(const CodeItem& item, Operands& ops)

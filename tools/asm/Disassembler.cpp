@@ -358,11 +358,24 @@ private:
             break;
         }
         case vm::OperandFormat::NATIVE: {
-            const char* group = nativeGroupName(static_cast<int8_t>(p[0]));
-            s += " " + (group ? std::string(group) : s8(p)) + " " + s8(p + 1);
+            int group = static_cast<int8_t>(p[0]);
+            if (const vm::NativeFunctionInfo* f = vm::nativeFunction(group, static_cast<int8_t>(p[1]))) {
+                s += " " + f->qualifiedName();
+                note = std::to_string(group) + " " + std::to_string(f->function);
+            } else {
+                const char* name = nativeGroupName(group);
+                s += " " + (name ? std::string(name) : s8(p)) + " " + s8(p + 1);
+            }
             break;
         }
-        case vm::OperandFormat::EXT: s += " " + u8(p) + ", " + u8(p + 1); break;
+        case vm::OperandFormat::EXT:
+            if (const vm::NativeFunctionInfo* f = vm::extensionOperation(p[0], p[1])) {
+                s += " " + f->qualifiedName();
+                note = u8(p) + " " + u8(p + 1);
+            } else {
+                s += " " + u8(p) + ", " + u8(p + 1);
+            }
+            break;
         case vm::OperandFormat::IMM64: s += " " + s32(p) + ", " + s32(p + 4); break;
         case vm::OperandFormat::S8S8: s += " " + s8(p) + ", " + s8(p + 1); break;
         }
