@@ -162,9 +162,9 @@ TEST_F(HostPositionSource, FixedReportsFollowEachRequestorsIntervalAndStops)
 
     Recorder recorder;
     FixedPositionSource source(PositionFix{1, 2, 0, 0, QDateTime()});
-    start(source, recorder, 0x10000, 1, 20000);    // every 20 ms
-    start(source, recorder, 0x20000, 2, 0);        // every second
-    start(source, recorder, 0x10000, 3, 1000000);  // started already: unchanged
+    start(source, recorder, 0x10000, 1, 20000);     // every 20 ms
+    start(source, recorder, 0x20000, 2, 60000000);  // every minute
+    start(source, recorder, 0x10000, 3, 1000000);   // started already: unchanged
     // The first requestor stops itself at its fourth report.
     recorder.onReport = [&](const Report& r) {
         if (r.observer == 1 && recorder.countOf(1) == 4)
