@@ -121,6 +121,18 @@ MCB_HOT_INLINE bool VMHeap::isBlockStart(const Pool& pool, Addr h) const
     return (off & 3) == 0 && off < pool.length && bit(pool.starts, off >> 2);
 }
 
+MCB_HOT_INLINE const VMHeap::Pool* VMHeap::livePool(Addr h) const
+{
+    const Pool* pool = poolOf(h);
+    return pool && isBlockStart(*pool, h) && !isSentinel(*pool, h) && !isFree(*pool, h) ? pool : nullptr;
+}
+
+MCB_HOT_INLINE GCObject* VMHeap::gcObjectAt(Addr cell) const
+{
+    uint32_t handle = uint32_t(word(cell)) - 1;
+    return handle < objects_.size() && objects_[handle].owner == cell ? objects_[handle].gcObject : nullptr;
+}
+
 MCB_HOT_INLINE Addr VMHeap::nextBlock(const Pool& pool, Addr h) const
 {
     // The trailing sentinel's bit is always set, so the scan ends inside the pool.
@@ -266,6 +278,33 @@ std::vector<Addr> VMHeap::blocksOfPool(int i) const
 // ---------------------------------------------------------------------------
 // Allocation and freeing
 
+namespace {
+
+// Fills n bytes (a multiple of 4) with zeros; small blocks, the common case,
+// take a few overlapping stores instead of a call.
+MCB_HOT_INLINE void zeroPayload(uint8_t* p, uint32_t n)
+{
+    static constexpr uint8_t kZeros[16] = {};
+    if (n > 64) {
+        std::memset(p, 0, n);
+    } else if (n >= 32) {
+        std::memcpy(p, kZeros, 16);
+        std::memcpy(p + 16, kZeros, 16);
+        std::memcpy(p + n - 32, kZeros, 16);
+        std::memcpy(p + n - 16, kZeros, 16);
+    } else if (n >= 16) {
+        std::memcpy(p, kZeros, 16);
+        std::memcpy(p + n - 16, kZeros, 16);
+    } else if (n >= 8) {
+        std::memcpy(p, kZeros, 8);
+        std::memcpy(p + n - 8, kZeros, 8);
+    } else if (n >= 4) {
+        std::memcpy(p, kZeros, 4);
+    }
+}
+
+}  // namespace
+
 Addr VMHeap::createHeapEntry(uint32_t size, int isGcObject, int gcCode)
 {
     if (size > kMaxBlock)
@@ -325,7 +364,7 @@ Addr VMHeap::createHeapEntry(uint32_t size, int isGcObject, int gcCode)
     he->gcCode = gcCode;
     he->freeLink = 0;
     if (!fresh)
-        std::memset(base_ + h + kHeaderSize, 0, available);
+        zeroPayload(base_ + h + kHeaderSize, available);
     ++nOfEntries_;
     return h;
 }
@@ -365,7 +404,7 @@ void VMHeap::releaseObjectOf(Pool& pool, Addr cell)
     uint32_t handle = uint32_t(word(cell)) - 1;
     if (handle < objects_.size() && objects_[handle].owner == cell && objects_[handle].object) {
         HostObject* object = objects_[handle].object;
-        objects_[handle] = ObjectSlot{nullptr, 0};
+        objects_[handle] = ObjectSlot{nullptr, nullptr, 0};
         freeObjects_.push_back(handle);
         setWord(cell, 0);
         delete object;
@@ -493,14 +532,15 @@ void VMHeap::attach(Addr cell, HostObject* object)
     Pool* pool = poolOf(cell);
     if (!pool)
         raiseVmError(KErrVm, "Invalid object cell " + std::to_string(cell));
+    ObjectSlot slot{object, dynamic_cast<GCObject*>(object), cell};
     uint32_t handle;
     if (!freeObjects_.empty()) {
         handle = freeObjects_.back();
         freeObjects_.pop_back();
-        objects_[handle] = ObjectSlot{object, cell};
+        objects_[handle] = slot;
     } else {
         handle = uint32_t(objects_.size());
-        objects_.push_back(ObjectSlot{object, cell});
+        objects_.push_back(slot);
     }
     setWord(cell, int32_t(handle + 1));
     setBit(pool->cells, (cell - pool->start) >> 2);
@@ -549,13 +589,22 @@ void VMHeap::markBlock(Addr payload)
     // so that a collection always completes.
     Addr h = payload - kHeaderSize;
     const Pool* pool = poolOf(h);
-    if (!pool || !isBlockStart(*pool, h) || isSentinel(*pool, h) || isFree(*pool, h))
+    if (!pool)
         return;
-    uint32_t index = (h - pool->start) >> 2;
-    if (bit(pool->marks, index))
+    uint32_t off = h - pool->start;
+    if (off & 3)
         return;
-    setBit(pool->marks, index);
+    uint32_t index = off >> 2;
+    uint64_t bitMask = uint64_t(1) << (index & 63);
+    uint64_t& marks = pool->marks[index >> 6];
+    // Marks are set only on live blocks: a marked start needs no more checks.
+    if ((pool->starts[index >> 6] & bitMask) == 0 || (marks & bitMask) != 0)
+        return;
+    if (isSentinel(*pool, h) || isFree(*pool, h))
+        return;
+    marks |= bitMask;
     work_.push_back(payload);
+    __builtin_prefetch(base_ + h);
 }
 
 bool VMHeap::isMarked(Addr payload) const
@@ -587,16 +636,16 @@ void VMHeap::markArrayField(Addr cell, bool holdsReferences)
     if (!space_.contains(cell, 4))
         return;
     Addr vector = Addr(word(cell));
-    const HeapHeader* he = liveHeader(vector);
-    if (!he)
+    if (!livePool(vector - kHeaderSize))
         return;
     markBlock(vector);
-    // Only a vector record says where its elements are.
-    if (he->gcCode != GC_CODE_VECTOR || payloadSize(vector) < 16)
+    // Only a vector record says where its elements are. Many cells may name
+    // one block: payloadSize remembers large extents.
+    if (header(vector - kHeaderSize)->gcCode != GC_CODE_VECTOR || payloadSize(vector) < 16)
         return;
     Addr elements = Addr(word(vector + 4));
     int32_t count = word(vector + 12);
-    if (count <= 0 || !isLiveBlock(elements))
+    if (count <= 0 || !livePool(elements - kHeaderSize))
         return;
     markBlock(elements);
     if (!holdsReferences)
@@ -619,13 +668,27 @@ void VMHeap::drainMarking()
 }
 
 // p is a live block (markBlock checked it); what its payload says is
-// bytecode's and is validated before it is followed.
+// bytecode's and is validated before it is followed. Leaves of plain data
+// (the common element arrays and raw blocks) need not even their size.
 void VMHeap::traverse(Addr p)
 {
-    HeapHeader* he = header(p - kHeaderSize);
-    uint32_t size = payloadSize(p);
-    if (he->isGcObject == -1 && size >= 4) {
-        if (GCObject* object = dynamic_cast<GCObject*>(objectAt(p))) {
+    const HeapHeader* he = header(p - kHeaderSize);
+    int32_t gcCode = he->gcCode;
+    bool hostObject = he->isGcObject == -1;
+    switch (gcCode) {
+    case GC_CODE_INSTANCE:
+    case GC_CODE_ARRAY:
+    case GC_CODE_OBJECT_ARRAY:
+    case GC_CODE_REFERENCE:
+    case GC_CODE_DRAWABLE:
+        break;
+    default:
+        if (!hostObject)
+            return;
+    }
+    uint32_t size = sizeOf(*poolOf(p - kHeaderSize), p - kHeaderSize);
+    if (hostObject && size >= 4) {
+        if (GCObject* object = gcObjectAt(p)) {
             markStack_.clear();
             object->pushReferences(markStack_);
             while (!markStack_.isEmpty()) {
@@ -641,7 +704,7 @@ void VMHeap::traverse(Addr p)
             if (Addr r = Addr(word(p + offset)))
                 markBlock(r);
     };
-    switch (he->gcCode) {
+    switch (gcCode) {
     case GC_CODE_INSTANCE: {
         if (size < 4)
             return;
@@ -665,7 +728,7 @@ void VMHeap::traverse(Addr p)
     case GC_CODE_ARRAY:
     case GC_CODE_OBJECT_ARRAY:
         if (size >= 4)
-            markArrayField(p, he->gcCode == GC_CODE_OBJECT_ARRAY);
+            markArrayField(p, gcCode == GC_CODE_OBJECT_ARRAY);
         return;
     case GC_CODE_REFERENCE:
         markWord(0);
@@ -711,25 +774,35 @@ void VMHeap::collect()
         collectionObserver_();
 }
 
+// Blocks are freed in address order, exactly as a walk over every block
+// would, but the walk reads the bitmaps a word at a time: a marked block is
+// live and needs no visit, so only unmarked starts (free blocks, dead blocks
+// and the trailing sentinel) are looked at.
 void VMHeap::sweep()
 {
     for (size_t i = 0; i < pools_.size(); ++i) {
         Pool& pool = pools_[i];
-        Addr h = nextBlock(pool, pool.start);
-        while (h != pool.trailing()) {
-            if (isFree(pool, h)) {
-                h = nextBlock(pool, h);
+        const Addr trailing = pool.trailing();
+        const size_t lastWord = pool.words / 64;
+        uint32_t index = kOverhead / 4;  // the first block after the leading sentinel
+        for (size_t w = index >> 6; w <= lastWord;) {
+            uint64_t candidates = pool.starts[w] & ~pool.marks[w] & (~uint64_t(0) << (index & 63));
+            if (candidates == 0) {
+                index = uint32_t(++w * 64);
                 continue;
             }
-            uint32_t index = (h - pool.start) >> 2;
-            if (bit(pool.marks, index)) {
-                clearBit(pool.marks, index);
-                h = nextBlock(pool, h);
-            } else {
-                h = nextBlock(pool, freeEntry(h));
-            }
+            Addr h = pool.start + Addr((w * 64 + size_t(__builtin_ctzll(candidates))) * 4);
+            if (h == trailing)
+                break;
+            // Freeing h merges it with free neighbours only, clearing their
+            // start bits: the walk goes on right after h.
+            if (!isFree(pool, h))
+                freeEntry(h);
+            index = ((h - pool.start) >> 2) + 1;
+            w = index >> 6;
         }
-        // Marks are set only on live blocks, and each was cleared on the way.
+        // Marks are set only on live blocks: none survives the sweep.
+        std::memset(&pool.marks[0], 0, (lastWord + 1) * sizeof(uint64_t));
     }
 }
 
@@ -782,16 +855,13 @@ int VMHeap::getMemUsage(CAppsString* out) const
                 actual += used;
                 wasted += size - used;
                 if (size >= 4) {
-                    uint32_t handle = uint32_t(word(h + kHeaderSize)) - 1;
-                    if (handle < objects_.size() && objects_[handle].owner == h + kHeaderSize) {
-                        if (auto* object = dynamic_cast<const GCObject*>(objects_[handle].object)) {
-                            int extra = object->outsideHeapSize();
-                            outsideHeap += extra;
-                            if (he->gcCode == GC_CODE_STRING)
-                                stringContents += extra;
-                            if (he->gcCode == GC_CODE_FONT)
-                                fontContents += extra;
-                        }
+                    if (const GCObject* object = gcObjectAt(h + kHeaderSize)) {
+                        int extra = object->outsideHeapSize();
+                        outsideHeap += extra;
+                        if (he->gcCode == GC_CODE_STRING)
+                            stringContents += extra;
+                        if (he->gcCode == GC_CODE_FONT)
+                            fontContents += extra;
                     }
                 }
             }

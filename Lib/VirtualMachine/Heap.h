@@ -229,6 +229,7 @@ private:
     };
     struct ObjectSlot {
         HostObject* object;
+        GCObject* gcObject;  // object as a GCObject, or null: cast once at attach
         Addr owner;
     };
 
@@ -278,6 +279,10 @@ private:
     }
     // The header of the live block at payload, or null.
     const HeapHeader* liveHeader(Addr payload) const;
+    // The pool of the live block whose header is at h, or null.
+    MCB_HOT_INLINE const Pool* livePool(Addr h) const;
+    // The GCObject whose handle the cell of a live block holds, or null.
+    MCB_HOT_INLINE GCObject* gcObjectAt(Addr cell) const;
     bool isSentinel(const Pool& pool, Addr h) const { return h == pool.start || h == pool.trailing(); }
     Pool& addPool(uint32_t payload);
     // Free-list operations; every block named is in pool.

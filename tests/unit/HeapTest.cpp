@@ -256,6 +256,37 @@ TEST_F(HeapFixture, RootsKeepObjectsAliveUntilRemoved)
     EXPECT_EQ(heap.nOfEntries(), 0);
 }
 
+TEST_F(HeapFixture, SweepFreesDeadRunsInAddressOrderAcrossTheWholePool)
+{
+    // 60 adjacent blocks of 48 bytes; every fourth is rooted, so runs of
+    // three dead blocks lie between them, the last run before the pool rest.
+    std::vector<Addr> b;
+    for (int i = 0; i < 60; ++i)
+        b.push_back(heap.alloc(20, 0, GC_CODE_NATIVE));
+    for (int i = 0; i < 60; i += 4)
+        heap.addRoot(b[size_t(i)]);
+    heap.collect();
+    EXPECT_EQ(heap.nOfEntries(), 15);
+    auto runs = heap.freeList(7);  // three blocks merged: 3 * 20 + 2 * 28 = 116 bytes
+    ASSERT_EQ(runs.size(), 14u);
+    for (size_t r = 0; r < runs.size(); ++r) {
+        EXPECT_EQ(runs[r].first, b[4 * r + 1] - 24) << r;
+        EXPECT_EQ(runs[r].second, 116u) << r;
+    }
+    auto rest = heap.freeList(16);
+    ASSERT_EQ(rest.size(), 1u);
+    EXPECT_EQ(rest[0].first, b[57] - 24);
+    EXPECT_EQ(rest[0].second, 64000u - 57 * 48);
+    for (int i = 0; i < 60; i += 4) {
+        EXPECT_TRUE(heap.isLiveBlock(b[size_t(i)]));
+        EXPECT_FALSE(heap.isMarked(b[size_t(i)]));
+    }
+    // The next collection finds nothing more to free.
+    heap.collect();
+    EXPECT_EQ(heap.freeList(7).size(), 14u);
+    EXPECT_EQ(heap.nOfEntries(), 15);
+}
+
 TEST_F(HeapFixture, RemovingAMissingRootReportsAndChangesNothing)
 {
     Addr a = heap.alloc(8, 0, GC_CODE_NATIVE);
