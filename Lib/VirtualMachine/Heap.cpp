@@ -280,26 +280,24 @@ std::vector<Addr> VMHeap::blocksOfPool(int i) const
 
 namespace {
 
-// Fills n bytes (a multiple of 4) with zeros; small blocks, the common case,
-// take a few overlapping stores instead of a call.
+// Fills n bytes (a multiple of 4) with zeros. From 16 to 64 bytes, the
+// common sizes, four overlapping 16-byte stores cover the range without a
+// branch on the size.
 MCB_HOT_INLINE void zeroPayload(uint8_t* p, uint32_t n)
 {
     static constexpr uint8_t kZeros[16] = {};
-    if (n > 64) {
-        std::memset(p, 0, n);
-    } else if (n >= 32) {
+    if (n - 16 <= 48) {
         std::memcpy(p, kZeros, 16);
-        std::memcpy(p + 16, kZeros, 16);
-        std::memcpy(p + n - 32, kZeros, 16);
+        std::memcpy(p + std::min(16u, n - 16), kZeros, 16);
+        std::memcpy(p + (n > 32 ? n - 32 : 0), kZeros, 16);
         std::memcpy(p + n - 16, kZeros, 16);
-    } else if (n >= 16) {
-        std::memcpy(p, kZeros, 16);
-        std::memcpy(p + n - 16, kZeros, 16);
-    } else if (n >= 8) {
+    } else if (n >= 8 && n < 16) {
         std::memcpy(p, kZeros, 8);
         std::memcpy(p + n - 8, kZeros, 8);
-    } else if (n >= 4) {
+    } else if (n == 4) {
         std::memcpy(p, kZeros, 4);
+    } else if (n != 0) {
+        std::memset(p, 0, n);
     }
 }
 
