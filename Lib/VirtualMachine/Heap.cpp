@@ -602,7 +602,6 @@ void VMHeap::markBlock(Addr payload)
         return;
     marks |= bitMask;
     work_.push_back(payload);
-    __builtin_prefetch(base_ + h);
 }
 
 bool VMHeap::isMarked(Addr payload) const
