@@ -244,13 +244,16 @@ MCB_HOT_INLINE void VMHeap::eraseNode(const Pool& pool, int32_t i)
 MCB_HOT_INLINE void VMHeap::replaceNode(const Pool& pool, int32_t i, Addr h, uint32_t size)
 {
     Node& node = nodes_[size_t(i)];
-    pool.freeSlot(node.block) = 0;
     int k = log2Ceil(size);
     if (log2Ceil(node.size) == k && lists_[k].last == i) {
         node.size = size;
-        nameNode(pool, i, h);
+        if (node.block != h) {
+            pool.freeSlot(node.block) = 0;
+            nameNode(pool, i, h);
+        }
         return;
     }
+    pool.freeSlot(node.block) = 0;
     unlinkNode(i);
     appendNode(pool, i, h, size);
 }
@@ -305,15 +308,17 @@ MCB_HOT_INLINE void zeroPayload(uint8_t* p, uint32_t n)
 
 Addr VMHeap::createHeapEntry(uint32_t size, int isGcObject, int gcCode)
 {
-    if (size > kMaxBlock)
+    if (size > kMaxBlock) [[unlikely]]
         outOfMemory();
     size = (size + 3) & ~3u;
     int j = log2Ceil(size);
 
+    // Every block of a larger list fits: take the first of the first one.
+    int k = j;
     int32_t found = -1;
-    uint32_t larger = j + 1 < kFreeLists ? nonEmptyLists_ & (~0u << (j + 1)) : 0;
-    if (larger) {
-        found = lists_[__builtin_ctz(larger)].first;
+    if (uint32_t larger = nonEmptyLists_ & (~1u << j)) [[likely]] {
+        k = __builtin_ctz(larger);
+        found = lists_[k].first;
     } else {
         for (int32_t i = lists_[j].first; i >= 0; i = nodes_[size_t(i)].next) {
             if (nodes_[size_t(i)].size >= size) {
@@ -321,48 +326,57 @@ Addr VMHeap::createHeapEntry(uint32_t size, int isGcObject, int gcCode)
                 break;
             }
         }
+        if (found < 0) [[unlikely]] {
+            // No free block fits: a new pool, whose free entry is used at
+            // once (it never enters a list). Its memory has never been
+            // touched: it is zero already, and leaving it alone keeps it
+            // uncommitted until the program writes it.
+            Pool& pool = addPool(std::max(minPoolSize_, size));
+            Addr h = pool.start + kOverhead;
+            uint32_t available = sizeOf(pool, h);
+            KELVAR_ASSERT(available >= size);
+            if (available - size > kOverhead) {
+                Addr rest = h + kOverhead + size;
+                uint32_t restSize = available - size - kOverhead;
+                setBit(pool.starts, (rest - pool.start) >> 2);
+                ++layoutVersion_;
+                *header(rest) = HeapHeader{0, 0, 0, 0, GC_CODE_FREE, 0};
+                writeBlock(rest, restSize);
+                addEntryToFreeEntries(pool, rest, restSize);
+                available = size;
+            }
+            writeBlock(h, available);
+            HeapHeader* he = header(h);
+            he->usedSize = size;
+            he->isGcObject = isGcObject;
+            he->marked = 0;
+            he->gcCode = gcCode;
+            he->freeLink = 0;
+            ++nOfEntries_;
+            return h;
+        }
     }
-    Addr h;
-    uint32_t available;
-    Pool* pool;
-    // A new pool's memory has never been touched: it is zero already, and
-    // leaving it alone keeps it uncommitted until the program writes it.
-    bool fresh = found < 0;
-    if (!fresh) {
-        h = nodes_[size_t(found)].block;
-        available = nodes_[size_t(found)].size;
-        pool = poolOf(h);
-    } else {
-        pool = &addPool(std::max(minPoolSize_, size));
-        h = pool->start + kOverhead;
-        available = sizeOf(*pool, h);
-    }
+    const Addr h = nodes_[size_t(found)].block;
+    const uint32_t available = nodes_[size_t(found)].size;
+    Pool& pool = pools_[size_t(granuleOwner_[h >> kGranuleShift] - 1)];  // a free block's pool
     KELVAR_ASSERT(available >= size);
 
+    uint32_t taken = available;
     if (available - size > kOverhead) {
         Addr rest = h + kOverhead + size;
         uint32_t restSize = available - size - kOverhead;
-        setBit(pool->starts, (rest - pool->start) >> 2);
+        setBit(pool.starts, (rest - pool.start) >> 2);
         ++layoutVersion_;
-        *header(rest) = HeapHeader{0, 0, 0, 0, GC_CODE_FREE, 0};
-        writeBlock(rest, restSize);
-        if (!fresh)
-            replaceNode(*pool, found, rest, restSize);
-        else
-            addEntryToFreeEntries(*pool, rest, restSize);
-        available = size;
-    } else if (!fresh) {
-        eraseNode(*pool, found);
+        *header(rest) = HeapHeader{0, int32_t(restSize), 0, 0, GC_CODE_FREE, 0};
+        setWord(rest + kHeaderSize + restSize, int32_t(restSize + kOverhead));
+        replaceNode(pool, found, rest, restSize);
+        taken = size;
+    } else {
+        eraseNode(pool, found);
     }
-    writeBlock(h, available);
-    HeapHeader* he = header(h);
-    he->usedSize = size;
-    he->isGcObject = isGcObject;
-    he->marked = 0;
-    he->gcCode = gcCode;
-    he->freeLink = 0;
-    if (!fresh)
-        zeroPayload(base_ + h + kHeaderSize, available);
+    *header(h) = HeapHeader{size, int32_t(taken), isGcObject, 0, gcCode, 0};
+    setWord(h + kHeaderSize + taken, int32_t(taken + kOverhead));
+    zeroPayload(base_ + h + kHeaderSize, taken);
     ++nOfEntries_;
     return h;
 }
