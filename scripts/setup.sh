@@ -15,7 +15,7 @@ PACKAGES=(
   xvfb xauth xdotool x11-apps x11-utils imagemagick
   dbus-daemon dbus-bin
   pulseaudio pulseaudio-utils
-  lua5.4 time
+  lua5.4 luajit time
   pigz   # an independent zlib user for the compression tests
 )
 

@@ -1,4 +1,5 @@
-// The interpreter loop: one decision on the opcode byte per instruction.
+// The interpreter loop: one decision per instruction or superinstruction, on
+// the byte of the pre-decoded stream (Predecode.h) at the pc.
 //
 // Invariants while bytecode runs: 0 <= top < kStackWords at every dispatch
 // (checked there; instructions with a fixed arity may stray into the guard
@@ -8,11 +9,22 @@
 // and a short jump out of the code meets an invalid opcode, which reports the
 // address. Long jumps, calls and returns check their target.
 // Every access to memory through an address goes through the space's checks.
+//
+// A superinstruction first tests everything that would make one of its
+// instructions fault at dispatch (the stack bounds, slot indexes); when any
+// test fails it runs its first instruction alone, so every fault is raised by
+// the plain handlers at the instruction's own pc. Past those tests it stores
+// what the instructions would store, in their order (words above the new top
+// included), and advances the pc to an instruction before a step that may
+// raise, so the error names that instruction.
 #include <cstring>
 #include <string>
 
+#include "ORaw.h"
 #include "ObjectModel.h"
 #include "Opcodes.h"
+#include "PairCounts.h"
+#include "Predecode.h"
 #include "StringObjects.h"
 #include "TraceRecorder.h"
 #include "VirtualMachine.h"
@@ -107,6 +119,7 @@ inline Word truth(bool b)
 void VirtualMachine::run()
 {
     const uint8_t* const code = codeBytes();
+    const uint8_t* const xs = dispatch_.data() + kCodePadding;  // pre-decoded, same positions
     int32_t* const s = stack_;
     VMSpace& mem = space_;
     const uint8_t* ip = code + this->pc;
@@ -164,6 +177,11 @@ void VirtualMachine::run()
 #define OP(code, id, mnemonic, bytes, fmt) &&L_##id,
 #include "Opcodes.def"
 #undef OP
+#define SUPER(id, ...) &&L_SUPER_##id,
+#define NATIVE(id, group, function) SUPER(id)
+#include "Superinstructions.def"
+#undef NATIVE
+#undef SUPER
     };
     static void* const* const labels = [](void* const* d) {
         static void* table[256];
@@ -173,20 +191,42 @@ void VirtualMachine::run()
 #define OP(code, id, mnemonic, bytes, fmt) table[code] = d[k++];
 #include "Opcodes.def"
 #undef OP
+#define SUPER(id, ...) table[superCode(SUPER_##id)] = d[k++];
+#define NATIVE(id, group, function) SUPER(id)
+#include "Superinstructions.def"
+#undef NATIVE
+#undef SUPER
         return static_cast<void* const*>(table);
     }(dense);
     void* const* const L = labels;
+// After a superinstruction that proved the new top in range.
+#define DISPATCH_PROVEN()    \
+    do {                     \
+        COUNT_PAIR(*ip);     \
+        goto* L[xs[ip - code]]; \
+    } while (0)
 #define DISPATCH()                                               \
     do {                                                         \
         if (uint64_t(top) >= uint64_t(kStackWords)) [[unlikely]] \
             goto stack_fault;                                    \
-        goto* L[*ip];                                            \
+        DISPATCH_PROVEN();                                       \
     } while (0)
+// The plain handler of the instruction at ip (a superinstruction's fallback).
+#define PLAIN() goto* L[*ip]
 #define CASE(id) L_##id:
+#define SUPER_CASE(id) L_SUPER_##id:
 #define DEFAULT L_INVALID:
 #else
+    uint8_t op;
 #define DISPATCH() goto dispatch
+#define DISPATCH_PROVEN() goto dispatch
+#define PLAIN()     \
+    do {            \
+        op = *ip;   \
+        goto plain; \
+    } while (0)
 #define CASE(id) case OP_##id:
+#define SUPER_CASE(id) case superCode(SUPER_##id):
 #define DEFAULT default:
 #endif
 #define NEXT(n)            \
@@ -202,7 +242,10 @@ void VirtualMachine::run()
     dispatch:
         if (uint64_t(top) >= uint64_t(kStackWords)) [[unlikely]]
             goto stack_fault;
-        switch (*ip) {
+        COUNT_PAIR(*ip);
+        op = xs[ip - code];
+    plain:
+        switch (op) {
 #endif
 
         // --- Stack, slots and locals ---------------------------------
@@ -936,6 +979,8 @@ void VirtualMachine::run()
             top -= 1;
             NEXT(0);
         }
+
+#include "Superinstructions.inc"
 
         DEFAULT
         {

@@ -10,6 +10,8 @@
 #include "IO/CAppsFileReader.h"
 #include "KeyEvent.h"
 #include "ObjectModel.h"
+#include "PairCounts.h"
+#include "Predecode.h"
 #include "TraceRecorder.h"
 
 namespace vm {
@@ -88,6 +90,13 @@ void VirtualMachine::padCode()
     if (code_.size() < size_t(kCodePadding))
         code_.assign(size_t(kCodePadding), 0xFF);
     code_.resize(size_t(kCodePadding + codeEnd_ + kCodePadding), 0xFF);
+    dispatch_ = predecode(code_.data(), code_.size(), superinstructions_ && !kCountingPairs);
+}
+
+void VirtualMachine::setSuperinstructions(bool on)
+{
+    superinstructions_ = on;
+    padCode();
 }
 
 // ---------------------------------------------------------------------------

@@ -193,6 +193,9 @@ public:
     // many taken jumps, calls and returns; negative for no limit.
     void setStepLimit(int64_t steps) { stepBudget_ = steps < 0 ? INT64_MAX : steps; }
     bool gcStress() const { return gcStress_; }
+    // Test switch: superinstructions on (the default) or off; the result of
+    // any program is the same either way.
+    void setSuperinstructions(bool on);
     // Source of randomness for tests and the Math group.
     int entryHandle(EntryHandle which) const { return entries_[which]; }
 
@@ -285,6 +288,8 @@ private:
     std::unique_ptr<VMHeap> heap_;
     FrameworkServices* host_ = nullptr;
     std::vector<uint8_t> code_;
+    std::vector<uint8_t> dispatch_;  // pre-decoded code_ (Predecode.h), same positions
+    bool superinstructions_ = true;
     int codeEnd_ = 0;
     Addr stackAddress_ = 0;
     int32_t* stack_ = nullptr;
