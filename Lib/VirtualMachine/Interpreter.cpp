@@ -17,6 +17,7 @@
 // what the instructions would store, in their order (words above the new top
 // included), and advances the pc to an instruction before a step that may
 // raise, so the error names that instruction.
+#include <bit>
 #include <cstring>
 #include <string>
 
@@ -50,6 +51,18 @@ inline int16_t s16At(const uint8_t* p)
     int16_t v;
     std::memcpy(&v, p, 2);
     return v;
+}
+
+static_assert(std::endian::native == std::endian::little, "a fixed value's low word lies first");
+inline TInt64 fixedAt(const int32_t* p)
+{
+    TInt64 v;
+    std::memcpy(&v, p, 8);
+    return v;
+}
+inline void setFixed(int32_t* p, TInt64 v)
+{
+    std::memcpy(p, &v, 8);
 }
 
 inline int32_t shiftLeft(int32_t a, int64_t b);
@@ -472,7 +485,9 @@ void VirtualMachine::run()
             if (n < 0)
                 raiseVmError(KErrVm, "Invalid count " + std::to_string(n));
             NEED(n + 1);
-            if (n > 0) {
+            if (n == 2) {  // a fixed or long value: one 8-byte move
+                std::memmove(mem.ptr(Addr(s[top - 2]), 8), s + top - 1, 8);
+            } else if (n > 0) {
                 uint8_t* to = mem.ptr(Addr(s[top - n]), uint32_t(n * 4));
                 std::memmove(to, s + top - n + 1, size_t(n) * 4);
             }
