@@ -1,20 +1,60 @@
 // Runs one application without a window: assembles a .mcbs (or reads a
 // .mcb), starts it on a host that prints log lines to standard output, and
-// prints the processor time of loading and running to standard error. Used by the speed comparisons.
+// prints the processor time of loading and running to standard error. Used
+// by the speed comparisons and to try programs out.
 // With "--trace FILE" the run is recorded into FILE (as by mcbrun --trace), the
 // final write of the trace included in the time.
-#include <ctime>
 #include <cstdio>
+#include <cstdlib>
+#include <ctime>
 #include <fstream>
 #include <sstream>
 
 #include "Assembler.h"
-#include "IO/CAppsFileReader.h"
 #include "HeadlessHost.h"
+#include "IO/CAppsFileReader.h"
 #include "VirtualMachine.h"
+
+namespace {
+
+const char kUsage[] =
+    "usage: vmrun [--trace FILE] program.mcbs|index.mcb\n"
+    "Runs a program without a window: log lines go to standard output, the\n"
+    "processor time of loading and running to standard error.\n"
+    "  --trace FILE  record calls, returns, exceptions and collections into FILE\n"
+    "  --help        show this text\n"
+    "Exit status: 0 when the program ends or calls System.exit, 1 when the file\n"
+    "cannot be read or assembled or a VM error escapes, 2 when the program\n"
+    "terminates (System.terminate), 3 when a fatal error ends it.\n";
+
+std::clock_t gStart;
+vm::VirtualMachine* gMachine = nullptr;
+
+void reportTime()
+{
+    // Processor time of loading and running, as Lua's os.clock() measures it.
+    std::fprintf(stderr, "time %.3f s\n", double(std::clock() - gStart) / CLOCKS_PER_SEC);
+}
+
+// System.exit ends the run at once with status 0, as in the window.
+struct RunHost : vm::HeadlessHost {
+    void exit() override
+    {
+        gMachine->stopTrace();
+        reportTime();
+        std::fflush(nullptr);
+        std::exit(0);
+    }
+};
+
+}  // namespace
 
 int main(int argc, char** argv)
 {
+    if (argc == 2 && (std::string(argv[1]) == "--help" || std::string(argv[1]) == "-h")) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
     std::string trace;
     if (argc == 4 && std::string(argv[1]) == "--trace") {
         trace = argv[2];
@@ -22,29 +62,33 @@ int main(int argc, char** argv)
         argc -= 2;
     }
     if (argc != 2) {
-        std::fprintf(stderr, "usage: vmrun [--trace FILE] program.mcbs|index.mcb\n");
+        std::fputs(kUsage, stderr);
         return 2;
     }
     std::string path = argv[1];
     std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        std::fprintf(stderr, "vmrun: cannot open %s\n", path.c_str());
+        return 1;
+    }
     std::stringstream ss;
     ss << in.rdbuf();
     std::string text = ss.str();
     std::vector<uint8_t> bytes;
     if (path.size() > 5 && path.substr(path.size() - 5) == ".mcbs") {
-        try {
-            bytes = mcb::assemble(text, path);
-        } catch (const mcb::AsmError& e) {
-            std::fprintf(stderr, "%s\n", e.what());
-            return 2;
-        }
+        mcb::AsmResult assembled = mcb::assembleFile(text, path);
+        std::fputs(assembled.report().c_str(), stderr);
+        if (!assembled.ok())
+            return 1;
+        bytes = std::move(assembled.bytes);
     } else {
         bytes.assign(text.begin(), text.end());
     }
-    vm::HeadlessHost host;
+    RunHost host;
     vm::VirtualMachine machine;
+    gMachine = &machine;
     CAppsFileReader reader(bytes.data(), TUint32(bytes.size()));
-    std::clock_t t0 = std::clock();
+    gStart = std::clock();
     if (!trace.empty())
         machine.startTrace(trace);
     int status = 0;
@@ -57,7 +101,6 @@ int main(int argc, char** argv)
         status = 1;
     }
     machine.stopTrace();
-    // Processor time of loading and running, as Lua's os.clock() measures it.
-    std::fprintf(stderr, "time %.3f s\n", double(std::clock() - t0) / CLOCKS_PER_SEC);
+    reportTime();
     return status;
 }

@@ -15,6 +15,9 @@ const char kUsage[] =
     "Assembles bytecode program text into a bytecode file.\n"
     "  -o FILE   write FILE (default: the input name with .mcbs replaced by .mcb)\n"
     "  --help    show this text\n"
+    "Every error of the file is reported (up to 20) as FILE:LINE: error: ..., with\n"
+    "the nearest known name for a misspelt one; warnings (FILE:LINE: warning: ...)\n"
+    "name entry methods the runtime would not find or not call as written.\n"
     "The text format is described in docs/assembly.md.\n";
 
 int usageError(const std::string& message)
@@ -61,13 +64,13 @@ int main(int argc, char** argv)
     }
     std::string source((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 
-    std::vector<uint8_t> bytes;
-    try {
-        bytes = mcb::assemble(source, input);
-    } catch (const mcb::AsmError& e) {
-        std::cerr << e.what() << "\n";
+    // Every error (up to a limit) and warning, one a line; no file when
+    // there are errors.
+    mcb::AsmResult result = mcb::assembleFile(source, input);
+    std::cerr << result.report();
+    if (!result.ok())
         return 1;
-    }
+    const std::vector<uint8_t>& bytes = result.bytes;
 
     std::ofstream out(output, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));

@@ -54,11 +54,11 @@ TEST(AsmNativeNames, NamesAndNumbersGiveTheSameBytes)
 
 TEST(AsmNativeNames, UnknownNamesAreErrors)
 {
-    EXPECT_EQ(errorOf("native String.lenght"), "unknown function 'lenght' of native group 'String'");
-    EXPECT_EQ(errorOf("native Strng.length"), "unknown native group 'Strng'");
+    EXPECT_EQ(errorOf("native String.lenght"), "unknown function 'lenght' of native group 'String'; did you mean 'length'?");
+    EXPECT_EQ(errorOf("native Strng.length"), "unknown native group 'Strng'; did you mean 'String'?");
     EXPECT_EQ(errorOf("native String.length 3"), "unexpected operand '3' for 'native'");
     EXPECT_EQ(errorOf("native Byte.add"), "unknown function 'add' of native group 'Byte'");
-    EXPECT_EQ(errorOf("extcall Mixer.pley"), "unknown operation 'pley' of extension 'Mixer'");
+    EXPECT_EQ(errorOf("extcall Mixer.pley"), "unknown operation 'pley' of extension 'Mixer'; did you mean 'play'?");
     EXPECT_EQ(errorOf("extcall Sonar 1"), "unknown extension 'Sonar'");
     EXPECT_EQ(errorOf("native String 256"), "value 256 out of range for a native function number (-128..255)");
 }

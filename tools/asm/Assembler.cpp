@@ -10,18 +10,89 @@
 #include "AsmSyntax.h"
 #include "McbFile.h"
 #include "Opcodes.h"
+#include "VirtualMachine.h"
 
 namespace mcb {
 
+namespace {
+
+std::string located(const std::string& file, int line, const char* kind, const std::string& message)
+{
+    return file + ":" + (line > 0 ? std::to_string(line) + ":" : std::string()) + " " + kind + ": " + message;
+}
+
+}  // namespace
+
 AsmError::AsmError(std::string f, int l, std::string m)
-    : std::runtime_error(f + ":" + (l > 0 ? std::to_string(l) + ":" : std::string()) + " error: " + m),
-      file(std::move(f)),
-      line(l),
-      message(std::move(m))
+    : std::runtime_error(located(f, l, "error", m)), file(std::move(f)), line(l), message(std::move(m))
 {
 }
 
+std::string AsmDiagnostic::text() const
+{
+    return located(file, line, warning ? "warning" : "error", message);
+}
+
+bool AsmResult::ok() const
+{
+    return std::none_of(diagnostics.begin(), diagnostics.end(), [](const AsmDiagnostic& d) { return !d.warning; });
+}
+
+std::string AsmResult::report() const
+{
+    std::string out;
+    for (const AsmDiagnostic& d : diagnostics)
+        out += d.text() + "\n";
+    return out;
+}
+
 namespace {
+
+// Edits (insertions, deletions, substitutions, swaps of neighbours) between
+// two words, ignoring case.
+size_t editDistance(std::string_view a, std::string_view b)
+{
+    auto lower = [](char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); };
+    std::vector<std::vector<size_t> > d(a.size() + 1, std::vector<size_t>(b.size() + 1));
+    for (size_t i = 0; i <= a.size(); ++i)
+        d[i][0] = i;
+    for (size_t j = 0; j <= b.size(); ++j)
+        d[0][j] = j;
+    for (size_t i = 1; i <= a.size(); ++i)
+        for (size_t j = 1; j <= b.size(); ++j) {
+            size_t cost = lower(a[i - 1]) == lower(b[j - 1]) ? 0 : 1;
+            d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + cost});
+            if (i > 1 && j > 1 && lower(a[i - 1]) == lower(b[j - 2]) && lower(a[i - 2]) == lower(b[j - 1]))
+                d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+        }
+    return d[a.size()][b.size()];
+}
+
+// "; did you mean 'x'?" for the nearest candidate close enough to the word
+// (about one edit in three letters), else nothing.
+std::string didYouMean(std::string_view word, const std::vector<std::string>& candidates)
+{
+    const size_t limit = std::max<size_t>(1, std::min<size_t>(3, word.size() / 3));
+    const std::string* best = nullptr;
+    size_t bestDistance = limit + 1;
+    for (const std::string& c : candidates) {
+        size_t d = editDistance(word, c);
+        if (d < bestDistance || (d == bestDistance && best && c < *best)) {
+            best = &c;
+            bestDistance = d;
+        }
+    }
+    return best ? "; did you mean '" + *best + "'?" : std::string();
+}
+
+template <typename Map>
+std::vector<std::string> keysOf(const Map& map)
+{
+    std::vector<std::string> keys;
+    for (const auto& entry : map)
+        keys.push_back(entry.first);
+    return keys;
+}
 
 struct Token {
     enum Kind { ATOM, STRING, CHAR } kind = ATOM;
@@ -181,17 +252,40 @@ class Assembler {
 public:
     Assembler(std::string_view source, std::string_view fileName) : src_(source), file_(fileName) {}
 
-    std::vector<uint8_t> run()
+    AsmResult run()
     {
         lex();
-        for (li_ = 0; li_ < lines_.size(); ++li_)
-            statement();
-        resolve();
-        try {
-            return writeModule(m_);
-        } catch (const std::invalid_argument& e) {
-            fail(0, e.what());
+        for (li_ = 0; li_ < lines_.size(); ++li_) {
+            try {
+                statement();
+            } catch (const AsmError& e) {
+                record(e);
+                skipContinuationLines();
+            }
         }
+        resolve();
+        AsmResult result;
+        if (errors_ == 0) {
+            try {
+                result.bytes = writeModule(m_);
+                entryWarnings();
+            } catch (const std::invalid_argument& e) {
+                record(AsmError(std::string(file_), 0, e.what()));
+                result.bytes.clear();
+            }
+        }
+        // By line, those without one last; at most kMaxErrors errors.
+        std::stable_sort(diagnostics_.begin(), diagnostics_.end(), [](const AsmDiagnostic& a, const AsmDiagnostic& b) {
+            return (a.line == 0 ? INT32_MAX : a.line) < (b.line == 0 ? INT32_MAX : b.line);
+        });
+        if (errors_ > kMaxErrors) {
+            diagnostics_.resize(kMaxErrors);
+            diagnostics_.push_back(AsmDiagnostic{std::string(file_), 0, false,
+                                                 "too many errors: " + std::to_string(errors_ - kMaxErrors) +
+                                                     " more not shown"});
+        }
+        result.diagnostics = std::move(diagnostics_);
+        return result;
     }
 
 private:
@@ -200,6 +294,46 @@ private:
     [[noreturn]] void fail(int line, const std::string& message) const
     {
         throw AsmError(std::string(file_), line, message);
+    }
+
+    void record(const AsmError& e)
+    {
+        diagnostics_.push_back(AsmDiagnostic{e.file, e.line, false, e.message});
+        ++errors_;
+    }
+
+    void warn(int line, const std::string& message)
+    {
+        diagnostics_.push_back(AsmDiagnostic{std::string(file_), line, true, message});
+    }
+
+    // Runs one piece of resolution; a mistake in it is recorded and the next
+    // piece goes on.
+    template <typename F>
+    void attempt(F&& piece)
+    {
+        try {
+            piece();
+        } catch (const AsmError& e) {
+            record(e);
+        }
+    }
+
+    // After a mistake in a declaration, the lines that would have continued
+    // it are part of the same mistake.
+    void skipContinuationLines()
+    {
+        static const char* const kClauses[] = {"refs",  "arrays", "super",   "flag",   "skip", "width",
+                                               "params", "extra", "locals", "checked", "inline", "impl"};
+        while (li_ + 1 < lines_.size()) {
+            const Token& first = lines_[li_ + 1].tokens[0];
+            bool clause = false;
+            for (const char* c : kClauses)
+                clause = clause || (first.kind == Token::ATOM && first.text == c);
+            if (!clause)
+                return;
+            ++li_;
+        }
     }
 
     // ---- lexer -------------------------------------------------------------
@@ -212,7 +346,11 @@ private:
             size_t eol = src_.find('\n', i);
             if (eol == std::string_view::npos)
                 eol = src_.size();
-            lexLine(src_.substr(i, eol - i), number);
+            try {
+                lexLine(src_.substr(i, eol - i), number);
+            } catch (const AsmError& e) {
+                record(e);
+            }
             i = eol + 1;
             ++number;
         }
@@ -418,7 +556,7 @@ private:
             return static_cast<int32_t>(r.number);
         auto it = table.find(r.name);
         if (it == table.end())
-            fail(r.line, std::string("undefined ") + kind + " '" + r.name + "'");
+            fail(r.line, std::string("undefined ") + kind + " '" + r.name + "'" + didYouMean(r.name, keysOf(table)));
         return it->second.value;
     }
 
@@ -451,7 +589,7 @@ private:
             for (const char* c : kClauses)
                 if (t.text == c)
                     fail(t.line, "'" + t.text + "' line outside a .class, .map or .virtual declaration");
-            fail(t.line, "unknown mnemonic '" + t.text + "'");
+            fail(t.line, "unknown mnemonic '" + t.text + "'" + didYouMean(t.text, keysOf(mnemonics())));
         }
         ++ti_;
         CodeItem item;
@@ -512,7 +650,9 @@ private:
                 fail(d.line, "'.end' without a .class, .map or .virtual declaration to close");
             endOfStatement(".end");
         } else
-            fail(d.line, "unknown directive '" + name + "'");
+            fail(d.line, "unknown directive '" + name + "'" +
+                             didYouMean(name, {".module", ".widths", ".globals", ".class", ".map", ".string", ".static",
+                                               ".virtual", ".byte", ".code", ".end"}));
     }
 
     void moduleDirective()
@@ -787,6 +927,158 @@ private:
         code_.push_back(std::move(item));
     }
 
+    // ---- warnings about the entry methods ------------------------------------
+
+    struct MethodName {
+        std::string name;
+        int line;
+    };
+
+    // The methods as the loader numbers them: the static ones, then each
+    // virtual name not given before.
+    std::vector<MethodName> methodTable() const
+    {
+        std::vector<MethodName> out;
+        for (const StaticDecl& d : statics_)
+            out.push_back({d.name, d.target.line});
+        for (const VirtualDecl& d : virtuals_)
+            if (std::none_of(out.begin(), out.end(), [&](const MethodName& m) { return m.name == d.name; }))
+                out.push_back({d.name, d.line});
+        return out;
+    }
+
+    // The pieces of a signature as the runtime cuts it: each ends after a
+    // '<', and after a leading '('.
+    static std::vector<std::string_view> pieces(std::string_view signature)
+    {
+        std::vector<std::string_view> out;
+        size_t start = 0;
+        for (size_t i = 0; i < signature.size(); ++i)
+            if (signature[i] == '<' || (signature[i] == '(' && i == 0)) {
+                out.push_back(signature.substr(start, i + 1 - start));
+                start = i + 1;
+            }
+        if (start < signature.size() || out.empty())
+            out.push_back(signature.substr(start));
+        return out;
+    }
+
+    struct Match {
+        std::vector<int> levels;  // the '*' count after each piece but the last
+        bool whole = true;        // the name ends where the signature does
+    };
+
+    // The runtime's test of a method name against a signature.
+    static std::optional<Match> match(std::string_view signature, std::string_view name)
+    {
+        std::vector<std::string_view> parts = pieces(signature);
+        Match m;
+        size_t pos = 0;
+        for (size_t k = 0; k < parts.size(); ++k) {
+            if (name.substr(pos, parts[k].size()) != parts[k])
+                return std::nullopt;
+            pos += parts[k].size();
+            if (k + 1 < parts.size()) {
+                int stars = 0;
+                for (; pos < name.size() && name[pos] == '*'; ++pos)
+                    ++stars;
+                m.levels.push_back(stars);
+            }
+        }
+        m.whole = pos == name.size();
+        return m;
+    }
+
+    static std::string withLevels(std::string_view signature, const std::vector<int>& levels)
+    {
+        std::vector<std::string_view> parts = pieces(signature);
+        std::string out;
+        for (size_t k = 0; k < parts.size(); ++k) {
+            out += parts[k];
+            if (k < levels.size())
+                out += std::string(size_t(levels[k]), '*');
+        }
+        return out;
+    }
+
+    // The levels at which each entry method's parameters are usable: the
+    // object itself for receivers and the canvas, the key event and plain
+    // values as they come, the text of an error as a string value. Empty:
+    // never called, not checked.
+    static std::vector<int> usableLevels(int entry)
+    {
+        using VM = vm::VirtualMachine;
+        switch (entry) {
+        case VM::ETimerEvent: case VM::EExitEvent: case VM::EForeground: case VM::EBackground:
+        case VM::EPrintThrowableAndExit:
+            return {1};
+        case VM::EDraw: return {1, 1};
+        case VM::EKeyPressed: case VM::EKeyReleased: case VM::EOrientationChanged: return {1, 0};
+        case VM::EPointerEvent: return {1, 0, 0, 0, 0};
+        case VM::EInternalThrow: return {0, 1};
+        default: return {};
+        }
+    }
+
+    void entryWarnings()
+    {
+        using VM = vm::VirtualMachine;
+        const std::vector<MethodName> table = methodTable();
+        std::vector<bool> entry(table.size(), false);
+        for (int e = 0; e < VM::EEntryCount; ++e) {
+            const std::string signature = VM::kEntrySignatures[e];
+            size_t found = 0;
+            std::optional<Match> m;
+            for (; found < table.size() && !m; ++found)
+                m = match(signature, table[found].name);
+            if (!m) {
+                if (e == VM::EMain || e == VM::EGlobalInit)
+                    warn(0, "no method \"" + signature + "\": the runtime refuses the program ('" + signature +
+                                "' not found)");
+                continue;
+            }
+            const MethodName& method = table[--found];
+            entry[found] = true;
+            const std::string quoted = "\"" + method.name + "\"";
+            if (!m->whole)
+                warn(method.line, "the runtime takes " + quoted + " for \"" + signature +
+                                      "\" (its name begins with it)");
+            std::vector<int> usable = usableLevels(e);
+            for (size_t k = 0; k < usable.size() && k < m->levels.size(); ++k)
+                if (m->levels[k] != usable[k]) {
+                    warn(method.line, quoted + " takes parameter " + std::to_string(k + 1) + " at level " +
+                                          std::to_string(m->levels[k]) + ", but the runtime's value is usable at " +
+                                          std::to_string(usable[k]) + ": name it \"" +
+                                          withLevels(signature, usable) + "\"");
+                    break;
+                }
+        }
+        // Names close to an entry method's that the runtime never calls.
+        for (size_t i = 0; i < table.size(); ++i) {
+            if (entry[i])
+                continue;
+            std::string plain;
+            for (char c : table[i].name)
+                if (c != '*')
+                    plain += c;
+            for (int e = 0; e < VM::EEntryCount; ++e) {
+                std::string_view signature = VM::kEntrySignatures[e];
+                if (signature.find('<') == std::string_view::npos)
+                    continue;
+                const std::string quoted = "\"" + table[i].name + "\"";
+                if (plain == signature) {
+                    warn(table[i].line, quoted + " is never called: an earlier method is taken for it");
+                    break;
+                }
+                if (editDistance(plain, signature) <= 3) {
+                    warn(table[i].line, quoted + " is never called: it looks like the entry method \"" +
+                                            std::string(signature) + "\" but does not match it");
+                    break;
+                }
+            }
+        }
+    }
+
     // ---- resolution and encoding -------------------------------------------
 
     int32_t mapFor(const MethodTarget& t)
@@ -805,76 +1097,29 @@ private:
 
     void resolve()
     {
+        // Each record is kept even when a part of it is wrong, so that later
+        // references to it do not fail as well.
         for (const ClassDecl& c : classes_) {
             ClassRecord r;
-            for (const Num& n : c.refs)
-                r.refOffsets.push_back(static_cast<int32_t>(n.value));
-            for (const FlaggedNum& f : c.arrays)
-                r.arrayFields.push_back(FlaggedSlot{f.flag, static_cast<int32_t>(f.offset.value)});
-            if (c.super) {
-                r.hasSuper = c.superFlag ? static_cast<int32_t>(c.superFlag->value) : 1;
-                r.superIndex = lookup(classNames_, *c.super, "class");
-                use(W_SUPER_FLAG, r.hasSuper, c.superFlag ? c.superFlag->line : c.super->line);
-                use(W_CLASS_INDEX, r.superIndex, c.super->line);
-            }
-            for (const Ref& s : c.skipped) {
-                r.skipped.push_back(lookup(classNames_, s, "class"));
-                use(W_CLASS_INDEX, r.skipped.back(), s.line);
-            }
-            use(W_SKIP_COUNT, static_cast<int64_t>(r.skipped.size()), c.line);
-            r.width = c.width ? static_cast<uint8_t>(c.width) : autoWidth(r);
-            std::vector<Num> offsets = c.refs;
-            for (const FlaggedNum& f : c.arrays)
-                offsets.push_back(f.offset);
-            checkRecordWidth(offsets, r.width, "class");
+            attempt([&] { classRecord(c, r); });
             m_.classes.push_back(std::move(r));
         }
 
         for (const MapDecl& d : maps_) {
             StackMap s;
-            auto value = [&](const std::optional<Num>& n, WidthField f) {
-                if (!n)
-                    return int32_t(0);
-                use(f, n->value, n->line);
-                return static_cast<int32_t>(n->value);
-            };
-            s.parameterSlots = value(d.params, W_PARAMETER_SLOTS);
-            s.extraSlots = value(d.extra, W_EXTRA_SLOTS);
-            s.localSlots = value(d.locals, W_LOCAL_SLOTS);
-            auto plain = [](const std::vector<Num>& v) {
-                std::vector<int32_t> out;
-                for (const Num& n : v)
-                    out.push_back(static_cast<int32_t>(n.value));
-                return out;
-            };
-            auto flagged = [](const std::vector<FlaggedNum>& v) {
-                std::vector<FlaggedSlot> out;
-                for (const FlaggedNum& f : v)
-                    out.push_back(FlaggedSlot{f.flag, static_cast<int32_t>(f.offset.value)});
-                return out;
-            };
-            s.checkedReferenceSlots = plain(d.checked);
-            s.arrayReferenceSlots = flagged(d.arrays);
-            s.referenceSlots = plain(d.refs);
-            s.inlineArraySlots = flagged(d.inlines);
-            s.width = d.width ? static_cast<uint8_t>(d.width) : autoWidth(s);
-            std::vector<Num> offsets = d.checked;
-            offsets.insert(offsets.end(), d.refs.begin(), d.refs.end());
-            for (const FlaggedNum& f : d.arrays)
-                offsets.push_back(f.offset);
-            for (const FlaggedNum& f : d.inlines)
-                offsets.push_back(f.offset);
-            checkRecordWidth(offsets, s.width, "stack map");
+            attempt([&] { stackMap(d, s); });
             m_.maps.push_back(std::move(s));
         }
 
         for (const StaticDecl& d : statics_) {
             StaticMethod s;
             s.name = d.name;
-            s.codeAddress = lookup(labels_, d.target.address, "label");
-            s.gcInfoIndex = mapFor(d.target);
-            use(W_CODE_ADDRESS, s.codeAddress, d.target.line);
-            use(W_GC_INFO_INDEX, s.gcInfoIndex, d.target.line);
+            attempt([&] {
+                s.codeAddress = lookup(labels_, d.target.address, "label");
+                s.gcInfoIndex = mapFor(d.target);
+                use(W_CODE_ADDRESS, s.codeAddress, d.target.line);
+                use(W_GC_INFO_INDEX, s.gcInfoIndex, d.target.line);
+            });
             m_.statics.push_back(std::move(s));
         }
 
@@ -883,12 +1128,14 @@ private:
             v.name = d.name;
             for (const ImplDecl& i : d.impls) {
                 VirtualImpl im;
-                im.classIndex = lookup(classNames_, i.cls, "class");
-                im.codeAddress = lookup(labels_, i.target.address, "label");
-                im.gcInfoIndex = mapFor(i.target);
-                use(W_CLASS_INDEX, im.classIndex, i.cls.line);
-                use(W_CODE_ADDRESS, im.codeAddress, i.target.line);
-                use(W_GC_INFO_INDEX, im.gcInfoIndex, i.target.line);
+                attempt([&] {
+                    im.classIndex = lookup(classNames_, i.cls, "class");
+                    im.codeAddress = lookup(labels_, i.target.address, "label");
+                    im.gcInfoIndex = mapFor(i.target);
+                    use(W_CLASS_INDEX, im.classIndex, i.cls.line);
+                    use(W_CODE_ADDRESS, im.codeAddress, i.target.line);
+                    use(W_GC_INFO_INDEX, im.gcInfoIndex, i.target.line);
+                });
                 v.impls.push_back(im);
             }
             use(W_IMPL_COUNT, static_cast<int64_t>(v.impls.size()), d.line);
@@ -896,7 +1143,7 @@ private:
         }
 
         for (const CodeItem& item : code_)
-            encode(item);
+            attempt([&] { encode(item); });
 
         Widths automatic = autoWidths(m_);
         for (int f = 0; f < W_FIELD_COUNT; ++f) {
@@ -904,9 +1151,71 @@ private:
             m_.widths[f] = static_cast<uint8_t>(w);
             for (const Num& n : uses_[f])
                 if (!fitsWidth(n.value, w))
-                    fail(n.line, std::string(kFieldWhat[f]) + " " + std::to_string(n.value) + " does not fit width " +
-                                     std::to_string(w) + rangeText(w));
+                    record(AsmError(std::string(file_), n.line,
+                                    std::string(kFieldWhat[f]) + " " + std::to_string(n.value) + " does not fit width " +
+                                        std::to_string(w) + rangeText(w)));
         }
+    }
+
+    void classRecord(const ClassDecl& c, ClassRecord& r)
+    {
+        for (const Num& n : c.refs)
+            r.refOffsets.push_back(static_cast<int32_t>(n.value));
+        for (const FlaggedNum& f : c.arrays)
+            r.arrayFields.push_back(FlaggedSlot{f.flag, static_cast<int32_t>(f.offset.value)});
+        if (c.super) {
+            r.hasSuper = c.superFlag ? static_cast<int32_t>(c.superFlag->value) : 1;
+            r.superIndex = lookup(classNames_, *c.super, "class");
+            use(W_SUPER_FLAG, r.hasSuper, c.superFlag ? c.superFlag->line : c.super->line);
+            use(W_CLASS_INDEX, r.superIndex, c.super->line);
+        }
+        for (const Ref& s : c.skipped) {
+            r.skipped.push_back(lookup(classNames_, s, "class"));
+            use(W_CLASS_INDEX, r.skipped.back(), s.line);
+        }
+        use(W_SKIP_COUNT, static_cast<int64_t>(r.skipped.size()), c.line);
+        r.width = c.width ? static_cast<uint8_t>(c.width) : autoWidth(r);
+        std::vector<Num> offsets = c.refs;
+        for (const FlaggedNum& f : c.arrays)
+            offsets.push_back(f.offset);
+        checkRecordWidth(offsets, r.width, "class");
+    }
+
+    void stackMap(const MapDecl& d, StackMap& s)
+    {
+        auto value = [&](const std::optional<Num>& n, WidthField f) {
+            if (!n)
+                return int32_t(0);
+            use(f, n->value, n->line);
+            return static_cast<int32_t>(n->value);
+        };
+        s.parameterSlots = value(d.params, W_PARAMETER_SLOTS);
+        s.extraSlots = value(d.extra, W_EXTRA_SLOTS);
+        s.localSlots = value(d.locals, W_LOCAL_SLOTS);
+        auto plain = [](const std::vector<Num>& v) {
+            std::vector<int32_t> out;
+            for (const Num& n : v)
+                out.push_back(static_cast<int32_t>(n.value));
+            return out;
+        };
+        auto flagged = [](const std::vector<FlaggedNum>& v) {
+            std::vector<FlaggedSlot> out;
+            for (const FlaggedNum& f : v)
+                out.push_back(FlaggedSlot{f.flag, static_cast<int32_t>(f.offset.value)});
+            return out;
+        };
+        s.checkedReferenceSlots = plain(d.checked);
+        s.arrayReferenceSlots = flagged(d.arrays);
+        s.referenceSlots = plain(d.refs);
+        s.inlineArraySlots = flagged(d.inlines);
+        s.width = d.width ? static_cast<uint8_t>(d.width) : autoWidth(s);
+        std::vector<Num> offsets = d.checked;
+        offsets.insert(offsets.end(), d.refs.begin(), d.refs.end());
+        for (const FlaggedNum& f : d.arrays)
+            offsets.push_back(f.offset);
+        for (const FlaggedNum& f : d.inlines)
+            offsets.push_back(f.offset);
+        checkRecordWidth(offsets, s.width, "stack map");
     }
 
     static std::string rangeText(int w)
@@ -998,8 +1307,12 @@ private:
                 for (size_t i = 0; i < m_.virtuals.size() && number < 0; ++i)
                     if (m_.virtuals[i].name == t.text)
                         number = static_cast<int64_t>(i);
-                if (number < 0)
-                    fail(t.line, "unknown virtual method " + quoteBytes(t.text));
+                if (number < 0) {
+                    std::vector<std::string> names;
+                    for (const VirtualMethod& v : m_.virtuals)
+                        names.push_back(v.name);
+                    fail(t.line, "unknown virtual method " + quoteBytes(t.text) + didYouMean(t.text, names));
+                }
             } else if (looksNumeric(t)) {
                 number = numberOf(t, "a virtual method number");
                 if (number < 0 || number >= static_cast<int64_t>(m_.virtuals.size()))
@@ -1079,8 +1392,17 @@ private:
         std::optional<int> n;
         if (t.kind == Token::ATOM)
             n = native ? nativeGroupNumber(t.text) : extensionNumber(t.text);
-        if (!n)
-            fail(t.line, std::string(native ? "unknown native group " : "unknown extension ") + describe(t));
+        if (!n) {
+            std::vector<std::string> names;
+            if (native)
+                for (const vm::NativeGroupInfo& g : vm::nativeGroups())
+                    names.push_back(g.name);
+            else
+                for (const vm::ExtensionInfo& e : vm::extensions())
+                    names.push_back(e.name);
+            fail(t.line, std::string(native ? "unknown native group " : "unknown extension ") + describe(t) +
+                             (t.kind == Token::ATOM ? didYouMean(t.text, names) : std::string()));
+        }
         return *n;
     }
 
@@ -1099,9 +1421,14 @@ private:
         std::string name = t.text.substr(dot + 1);
         const vm::NativeFunctionInfo* f =
             native ? nativeFunctionNamed(number, name) : extensionOperationNamed(number, name);
-        if (!f)
+        if (!f) {
+            std::vector<std::string> names;
+            for (const vm::NativeFunctionInfo& g : native ? vm::nativeFunctions() : vm::extensionOperations())
+                if (g.group == number)
+                    names.push_back(g.name);
             fail(t.line, std::string(native ? "unknown function '" : "unknown operation '") + name + "' of " +
-                             (native ? "native group '" : "extension '") + group.text + "'");
+                             (native ? "native group '" : "extension '") + group.text + "'" + didYouMean(name, names));
+        }
         return f;
     }
 
@@ -1116,8 +1443,12 @@ private:
                     found = &s;
                     break;
                 }
-            if (!found)
-                fail(t.line, "unknown static method " + quoteBytes(t.text));
+            if (!found) {
+                std::vector<std::string> names;
+                for (const StaticMethod& s : m_.statics)
+                    names.push_back(s.name);
+                fail(t.line, "unknown static method " + quoteBytes(t.text) + didYouMean(t.text, names));
+            }
             address = found->codeAddress;
             map = found->gcInfoIndex;
         } else {
@@ -1149,6 +1480,8 @@ private:
 
     std::string_view src_;
     std::string_view file_;
+    std::vector<AsmDiagnostic> diagnostics_;
+    int errors_ = 0;
     std::vector<SourceLine> lines_;
     size_t li_ = 0, ti_ = 0;
     bool lastWasBlock_ = false;
@@ -1169,9 +1502,18 @@ private:
 
 }  // namespace
 
-std::vector<uint8_t> assemble(std::string_view source, std::string_view fileName)
+AsmResult assembleFile(std::string_view source, std::string_view fileName)
 {
     return Assembler(source, fileName).run();
+}
+
+std::vector<uint8_t> assemble(std::string_view source, std::string_view fileName)
+{
+    AsmResult result = assembleFile(source, fileName);
+    for (const AsmDiagnostic& d : result.diagnostics)
+        if (!d.warning)
+            throw AsmError(d.file, d.line, d.message);
+    return std::move(result.bytes);
 }
 
 }  // namespace mcb

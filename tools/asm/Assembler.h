@@ -18,6 +18,33 @@ struct AsmError : std::runtime_error {
     std::string message;   // without file and line
 };
 
+// One error or warning of a file.
+struct AsmDiagnostic {
+    std::string file;
+    int line = 0;          // 0 when it has no single line
+    bool warning = false;
+    std::string message;
+    // "file:line: error: message" (or "warning:").
+    std::string text() const;
+};
+
+struct AsmResult {
+    std::vector<uint8_t> bytes;               // empty when there are errors
+    std::vector<AsmDiagnostic> diagnostics;   // by line; at most kMaxErrors errors
+    bool ok() const;                          // no errors (warnings allowed)
+    std::string report() const;               // every diagnostic's text, one a line
+};
+
+// Errors reported in one run; one more line says that the rest were dropped.
+inline constexpr int kMaxErrors = 20;
+
+// Every mistake of the file (up to kMaxErrors), with the nearest known name
+// suggested for a misspelt one, and warnings about what the runtime would
+// refuse or never call: no "main" or "::global::init", an entry method whose
+// name or levels do not fit what the runtime looks up.
+AsmResult assembleFile(std::string_view source, std::string_view fileName);
+
+// The bytes; throws the first error as AsmError. Warnings are dropped.
 std::vector<uint8_t> assemble(std::string_view source, std::string_view fileName);
 
 }  // namespace mcb
