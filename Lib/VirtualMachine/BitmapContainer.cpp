@@ -17,6 +17,25 @@ namespace {
 // Megabytes an image reader may allocate: the bitmap budget.
 constexpr int kReaderAllocationLimitMb = int(BitmapContainer::kMaxPixels * 4 / (1024 * 1024));
 
+// False for PNG data with a chunk longer than the bytes that follow it: the
+// PNG reader would allocate the chunk's declared length before it finds out.
+bool pngChunksFit(const uint8_t* aBytes, int64_t aCount)
+{
+    static const uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    if (aCount < 8 || std::memcmp(aBytes, kSignature, 8) != 0)
+        return true;
+    for (int64_t p = 8; p + 8 <= aCount;) {
+        uint32_t length = uint32_t(aBytes[p]) << 24 | uint32_t(aBytes[p + 1]) << 16 | uint32_t(aBytes[p + 2]) << 8 |
+                          aBytes[p + 3];
+        if (int64_t(length) + 12 > aCount - p)
+            return false;
+        if (std::memcmp(aBytes + p + 4, "IEND", 4) == 0)
+            return true;
+        p += int64_t(length) + 12;
+    }
+    return true;
+}
+
 }  // namespace
 
 bool BitmapContainer::sizeAllowed(int64_t aWidth, int64_t aHeight)
@@ -138,7 +157,7 @@ void requireGraphics()
 
 bool decodeImage(const uint8_t* aBytes, int64_t aCount, QImage& aImage)
 {
-    if (aCount <= 0)
+    if (aCount <= 0 || !pngChunksFit(aBytes, aCount))
         return false;
     QByteArray data = QByteArray::fromRawData(reinterpret_cast<const char*>(aBytes), qsizetype(aCount));
     QBuffer buffer(&data);

@@ -6,6 +6,7 @@
 #ifdef MCB_HAVE_HOST
 
 #include <QPainter>
+#include <fstream>
 #include <zlib.h>
 
 #include "BitmapLoading.h"
@@ -263,6 +264,40 @@ TEST_F(VmBitmapContainer, UntrustedImageDataCannotClaimHugeSizes)
     EXPECT_FALSE(BitmapContainer::sizeAllowed(8192, 4097));
     EXPECT_FALSE(BitmapContainer::sizeAllowed(32768, 1));
     EXPECT_FALSE(BitmapContainer::sizeAllowed(-1, 1));
+}
+
+TEST_F(VmBitmapContainer, PngChunksMustFitInTheData)
+{
+    // Qt's PNG reader allocates a chunk's declared length before it reads
+    // the chunk: a 264-byte file whose text chunk claims 256 MiB made it
+    // allocate that much (the input kept in fuzz/regressions/images, whose
+    // replay under the fuzzers' allocation limit catches the allocation).
+    // A chunk is 4 bytes of length, 4 of type, the data and a 4-byte CRC.
+    std::string good = encoded(distinct(3, 2), "png");
+    auto withText = [&](uint32_t aDeclared, const std::string& aData) {
+        std::string chunk = std::string(1, char(aDeclared >> 24)) + char(aDeclared >> 16) + char(aDeclared >> 8) +
+                            char(aDeclared) + "tEXt" + aData;
+        uint32_t crc = uint32_t(crc32(0, reinterpret_cast<const Bytef*>(chunk.data() + 4), uInt(4 + aData.size())));
+        chunk += std::string(1, char(crc >> 24)) + char(crc >> 16) + char(crc >> 8) + char(crc);
+        std::string png = good;
+        return png.insert(png.size() - 12, chunk);  // before IEND
+    };
+    QImage image;
+    std::string fits = withText(9, std::string("Comment\0x", 9));
+    ASSERT_TRUE(decodeImage(reinterpret_cast<const uint8_t*>(fits.data()), int64_t(fits.size()), image));
+    EXPECT_EQ(image.convertToFormat(QImage::Format_ARGB32), distinct(3, 2));
+    for (uint32_t declared : {0x10000000u, 0xFFFFFFFFu, 10u + 12u}) {
+        std::string tooLong = withText(declared, std::string("Comment\0x", 9));
+        EXPECT_FALSE(decodeImage(reinterpret_cast<const uint8_t*>(tooLong.data()), int64_t(tooLong.size()), image))
+            << declared;
+    }
+    std::string truncated = good.substr(0, 40);  // inside IDAT
+    EXPECT_FALSE(decodeImage(reinterpret_cast<const uint8_t*>(truncated.data()), int64_t(truncated.size()), image));
+    std::ifstream in(std::string(MCB_SOURCE_DIR) + "/fuzz/regressions/images/png-text-chunk-longer-than-the-file",
+                     std::ios::binary);
+    std::string found((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    ASSERT_EQ(found.size(), 264u);
+    EXPECT_FALSE(decodeImage(reinterpret_cast<const uint8_t*>(found.data()), int64_t(found.size()), image));
 }
 
 TEST_F(VmBitmapNatives, CreationChecksItsSizesAndFillsWithTheColour)
