@@ -17,6 +17,8 @@ PACKAGES=(
   pulseaudio pulseaudio-utils
   lua5.4 luajit time
   pigz   # an independent zlib user for the compression tests
+  # fuzzing (libFuzzer)
+  clang libclang-rt-14-dev
 )
 
 missing=()
