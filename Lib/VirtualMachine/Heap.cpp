@@ -345,13 +345,8 @@ Addr VMHeap::createHeapEntry(uint32_t size, int isGcObject, int gcCode)
                 addEntryToFreeEntries(pool, rest, restSize);
                 available = size;
             }
-            writeBlock(h, available);
-            HeapHeader* he = header(h);
-            he->usedSize = size;
-            he->isGcObject = isGcObject;
-            he->marked = 0;
-            he->gcCode = gcCode;
-            he->freeLink = 0;
+            *header(h) = HeapHeader{size, int32_t(available), isGcObject, 0, gcCode, 0};
+            setWord(h + kHeaderSize + available, int32_t(available + kOverhead));
             ++nOfEntries_;
             return h;
         }
@@ -396,13 +391,9 @@ std::pair<Addr, Addr> VMHeap::allocPair(uint32_t sizeA, int isGcObjectA, int gcC
     ++layoutVersion_;
     writeBlock(h, a);
     header(h)->usedSize = a;
-    writeBlock(second, total - a - kOverhead);
-    HeapHeader* hb = header(second);
-    hb->usedSize = b;
-    hb->isGcObject = isGcObjectB;
-    hb->marked = 0;
-    hb->gcCode = gcCodeB;
-    hb->freeLink = 0;
+    const uint32_t rest = total - a - kOverhead;
+    *header(second) = HeapHeader{b, int32_t(rest), isGcObjectB, 0, gcCodeB, 0};
+    setWord(second + kHeaderSize + rest, int32_t(rest + kOverhead));
     ++nOfEntries_;
     return {h + kHeaderSize, second + kHeaderSize};
 }
