@@ -108,6 +108,7 @@ Word VirtualMachine::invoke(int handle, const Vec<int>& arguments, const Vec<int
     const MethodHandle h = handleTable[handle];
     handlerCount_ = 0;
     frameCount_ = 0;
+    handlerRuns_[HRaised] = handlerRuns_[HUncaught] = HandlerRun{};
     top = 0;
     if (h.hasResult) {
         stack_[0] = 0;
@@ -203,8 +204,6 @@ void VirtualMachine::convertRaisedError(bool haveError)
         text = pendingError().text;
     }
     clearPendingError();
-    if (tracer_)
-        tracer_->errorRaised(code);
     try {
         int handle = entries_[EInternalThrow];
         if (handle < 0)
@@ -224,6 +223,14 @@ void VirtualMachine::convertRaisedError(bool haveError)
         stack_[++top] = codeWord;
         stack_[++top] = textWord;
         stack_[++top] = pc + 1;
+        enterRaisedHandler(code, text);
+        // The handler's frame record, as a call makes one: its ret pops it.
+        int base = top;
+        if (gcInfo >= 0 && gcInfo < int(callerSlots_.size()))
+            base = top - callerSlots_[size_t(gcInfo)];
+        pushFrame(gcInfo, base);
+        if (tracer_)
+            tracer_->errorRaised(code);
         pc = address;
     } catch (const ErrorHandlingException&) {
         // Nothing can carry this error into bytecode: the run ends.

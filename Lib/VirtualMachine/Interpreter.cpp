@@ -860,6 +860,8 @@ void VirtualMachine::run()
                 stackFault(top + 2);
             s[++top] = w;
             s[++top] = PC + 1;
+            this->top = top;
+            enterUncaughtHandler(PC);
             int32_t base = top;
             if (gcInfo >= 0)
                 base = gcInfo < int32_t(callerSlots_.size()) ? top - callerSlots_[size_t(gcInfo)] : top;

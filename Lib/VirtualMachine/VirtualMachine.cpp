@@ -288,8 +288,14 @@ void VirtualMachine::start(CAppsFileReader& reader, const CAppsString& name, Fra
         clearPendingError();
         ok = false;
     }
-    if (!ok)
-        fatal("Error while reading bytecode", -1);
+    if (!ok) {
+        // The line hosts and tests know, then what was wrong and where.
+        std::fprintf(stderr, "FATAL: Error while reading bytecode\n");
+        if (!loadFailure_.empty())
+            std::fprintf(stderr, "%s\n", loadFailure_.c_str());
+        std::fflush(stderr);
+        raiseVmError(KErrFatal);
+    }
     globalInit(moduleIndex);
 }
 

@@ -284,10 +284,34 @@ private:
     void deliverToApplication(EntryHandle which, const char* delivery);
     Addr newKeyEvent(int keyCode, int scanCode, int modifiers, const OString& text);
 
+    // An error raised inside the raised-error handler or inside
+    // "vmprintthrowableandexit" (or a method they call) ends the run, naming
+    // the error that led there, instead of calling the handler again
+    // (HandlerGuard.cpp).
+    enum HandlerKind { HRaised, HUncaught, HKinds };
+    struct HandlerRun {
+        int returnSlot = -1;  // stack index of its return address; -1: not running
+        Word returnAddress = 0;
+    };
+    struct HandledError {
+        int code = 0;  // 0: an exception thrown by the program
+        std::u16string text;
+        int position = -1;
+    };
+    // Called with the handler's return address pushed on top (pc still at
+    // the error, or the position of the throw).
+    void enterRaisedHandler(int code, const std::u16string& text);
+    void enterUncaughtHandler(int throwPosition);
+    bool handlerRunning(HandlerKind kind) const;
+    [[noreturn]] void failInside(int kind, const std::string& what);
+    HandlerRun handlerRuns_[HKinds];
+    HandledError handled_;
+
     VMSpace space_;
     std::unique_ptr<VMHeap> heap_;
     FrameworkServices* host_ = nullptr;
     std::vector<uint8_t> code_;
+    std::string loadFailure_;  // why the last load failed: "offset N: reason"
     std::vector<uint8_t> dispatch_;  // pre-decoded code_ (Predecode.h), same positions
     bool superinstructions_ = true;
     int codeEnd_ = 0;

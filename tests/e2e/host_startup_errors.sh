@@ -30,6 +30,7 @@ printf 'MCB?not really bytecode' >"$bad/index.mcb"
 run_in "$bad" "$MCBRUN"
 [ "$EXITED" -eq 1 ] || e2e_fail "malformed index.mcb: status $EXITED"
 e2e_expect_grep "$out" '^FATAL: Error while reading bytecode$'
+e2e_expect_grep "$out" '^offset 0: bad module id length 77 \(must be 20\)$'
 e2e_expect_grep "$out" '^FATAL: UnknownException \(CODE:11\)$'
 
 # main raises an error that no handler catches: logged, then terminated.

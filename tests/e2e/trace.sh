@@ -39,7 +39,7 @@ expected="0 start trace, process N
 2 call fail @160
 2 throw class 3
 1 catch, handler main+71 @80
-1 throw class 2, error code 3
+2 throw class 2, error code 3
 1 catch, handler main+89 @98
 1 log \"done\"
 0 return

@@ -429,7 +429,8 @@ TEST_F(HostWindow, AMalformedBytecodeFileIsAFatalStartUpError)
     ASSERT_TRUE(writeAll(path("index.mcb"), "not bytecode at all"));
     capture();
     EXPECT_EQ(view->startVirtualMachine(), host::EExitError);
-    EXPECT_EQ(captured(), "FATAL: Error while reading bytecode\nFATAL: UnknownException (CODE:11)\n");
+    EXPECT_EQ(captured(), "FATAL: Error while reading bytecode\noffset 0: bad module id length 110 (must be 20)\n"
+                          "FATAL: UnknownException (CODE:11)\n");
 }
 
 TEST(HostRunGuard, OutcomesMapToExitStatuses)

@@ -107,7 +107,7 @@ TEST_F(VmTrace, RecordsCallsReturnsExceptionsCollectionsAndLogLines)
         "102 2 " + square, "103 1",
         "102 2 " + square, "103 1",
         "102 2 " + fail, "108 2 3 0", "109 1 80",
-        "108 1 2 3", "109 1 98",
+        "108 2 2 3", "109 1 98",
         "107 1 done",
         "103 0",
         "102 1 " + tick, "107 1 tick", "103 0",
