@@ -31,12 +31,6 @@ void storeFixed(VMSpace& space, Word address, TInt64 value)
     std::memcpy(space.ptr(nullCheck(Addr(address)), 8), &value, 8);
 }
 
-// The magnitude of a raw value; FIXED_MIN gives 2^63.
-TUint64 magnitude(TInt64 x)
-{
-    return x < 0 ? TUint64(0) - TUint64(x) : TUint64(x);
-}
-
 [[noreturn]] void mathError()
 {
     raiseVmError(KErrMath);

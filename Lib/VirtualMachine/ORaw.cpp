@@ -12,12 +12,6 @@ namespace {
 
 constexpr TUint64 kFractionMask = 0xFFFFFFFFu;
 
-// |x| without overflow: FIXED_MIN has the magnitude 2^63.
-TUint64 magnitude(TInt64 x)
-{
-    return x < 0 ? TUint64(0) - TUint64(x) : TUint64(x);
-}
-
 [[noreturn]] void mathError()
 {
     raiseVmError(KErrMath);
@@ -35,37 +29,6 @@ TInt64 toFixed(TReal aReal)
         return FIXED_MIN;
     // |aReal * 2^32| < 2^63: the conversion is in range.
     return TInt64(aReal * 0x1p32);
-}
-
-TInt64 add(TInt64 a, TInt64 b)
-{
-    TInt64 r;
-    if (__builtin_add_overflow(a, b, &r))
-        return a < 0 ? FIXED_MIN : FIXED_MAX;
-    return r;
-}
-
-TInt64 subtract(TInt64 a, TInt64 b)
-{
-    TInt64 r;
-    if (__builtin_sub_overflow(a, b, &r))
-        return a < 0 ? FIXED_MIN : FIXED_MAX;
-    return r;
-}
-
-TInt64 multiply(TInt64 a, TInt64 b)
-{
-    bool negative = (a < 0) != (b < 0);
-    unsigned __int128 product = (unsigned __int128)magnitude(a) * magnitude(b);
-    unsigned __int128 m = product >> 32;
-    if (negative) {
-        if (m > (unsigned __int128)1 << 63)
-            return FIXED_MIN;
-        return TInt64(TUint64(0) - TUint64(m));
-    }
-    if (m > (unsigned __int128)INT64_MAX)
-        return FIXED_MAX;
-    return TInt64(m);
 }
 
 TInt64 divide(TInt64 a, TInt64 b)

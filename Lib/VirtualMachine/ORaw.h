@@ -37,11 +37,38 @@ inline TInt64 fromWords(TInt32 aLow, TInt32 aHigh)
     return TInt64((TUint64(TUint32(aHigh)) << 32) | TUint32(aLow));
 }
 
-TInt64 add(TInt64 a, TInt64 b);
-TInt64 subtract(TInt64 a, TInt64 b);
+// Inline: the interpreter runs these itself for the Fixed natives.
+inline TInt64 add(TInt64 a, TInt64 b)
+{
+    TInt64 r;
+    if (__builtin_add_overflow(a, b, &r)) [[unlikely]]
+        return a < 0 ? FIXED_MIN : FIXED_MAX;
+    return r;
+}
+inline TInt64 subtract(TInt64 a, TInt64 b)
+{
+    TInt64 r;
+    if (__builtin_sub_overflow(a, b, &r)) [[unlikely]]
+        return a < 0 ? FIXED_MIN : FIXED_MAX;
+    return r;
+}
+// |x| without overflow: FIXED_MIN has the magnitude 2^63.
+inline TUint64 magnitude(TInt64 x) { return x < 0 ? TUint64(0) - TUint64(x) : TUint64(x); }
 // Exact product of the magnitudes truncated to 32 fraction bits, signed by
 // the product; saturates when it does not fit.
-TInt64 multiply(TInt64 a, TInt64 b);
+inline TInt64 multiply(TInt64 a, TInt64 b)
+{
+    bool negative = (a < 0) != (b < 0);
+    unsigned __int128 m = ((unsigned __int128)magnitude(a) * magnitude(b)) >> 32;
+    if (negative) {
+        if (m > (unsigned __int128)1 << 63) [[unlikely]]
+            return FIXED_MIN;
+        return TInt64(TUint64(0) - TUint64(m));
+    }
+    if (m > (unsigned __int128)INT64_MAX) [[unlikely]]
+        return FIXED_MAX;
+    return TInt64(m);
+}
 // b == 0 raises code 8; otherwise toFixed(a / b in doubles).
 TInt64 divide(TInt64 a, TInt64 b);
 // y == 0 gives one; 0 to a negative power and a negative base to a power

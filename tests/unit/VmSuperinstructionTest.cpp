@@ -296,12 +296,13 @@ TEST(VmSuperinstructionTest, RandomProgramsBehaveTheSameWithout)
     auto constant = [&] { return pick({0, 1, 2, 3, 7, 31, 32, -1, -40, 1000}); };
     const char* const compares[] = {"lt", "le", "gt", "ge", "eq", "ne"};
     const char* const assignments[] = {"add.i", "sub.i", "stind"};
-    const char* const globalUses[] = {"ldind", "push 5\n    stind", "inc.i", "dec.i", "ldind\n    jz.s -4"};
+    const char* const globalUses[] = {"ldind",           "push 5\n    stind", "inc.i", "dec.i", "ldind\n    jz.s -4",
+                                      "ldind\n    jz.s 3\n    jmp.s -14", "ldind\n    jz.s -9\n    jmp.s 2"};
     for (int n = 0; n < 300; ++n) {
         std::ostringstream body;
         int length = std::uniform_int_distribution<int>(4, 30)(random);
         for (int k = 0; k < length; ++k) {
-            switch (std::uniform_int_distribution<int>(0, 14)(random)) {
+            switch (std::uniform_int_distribution<int>(0, 15)(random)) {
             case 0: body << "    ldslot.s " << slot() << "\n    ldslot.s " << slot() << "\n    push "
                          << pick({2, 2, 0, 33, -2}) << "\n    shl\n    add\n"; break;
             case 1: body << "    ldslot.s " << slot() << "\n    push " << constant() << "\n    "
@@ -320,10 +321,11 @@ TEST(VmSuperinstructionTest, RandomProgramsBehaveTheSameWithout)
             case 9: body << "    jmp.s " << pick({-20, -5, -1, 1, 3}) << "\n"; break;
             case 10: body << "    .byte " << pick({1, 3, 10, 26, 34, 255}) << "\n"; break;
             case 11: body << "    globals\n    field.s " << pick({0, 3, 4, -40}) << "\n    "
-                          << globalUses[random() % 5] << "\n"; break;
+                          << globalUses[random() % 7] << "\n"; break;
             case 12: body << "    push2 " << constant() << ", " << constant() << "\n    native Fixed "
                           << pick({7, 8, 9}) << "\n"; break;
             case 13: body << "    ldaddr.s " << slot() << "\n    native Fixed 1\n"; break;
+            case 14: body << "    globals\n    dup\n    adjust.s " << pick({-2, -1}) << "\n"; break;
             default: body << "    ldslot.s " << slot() << "\n    itos\n    native Debug 1\n"; break;
             }
         }
