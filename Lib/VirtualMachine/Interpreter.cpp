@@ -479,9 +479,27 @@ void VirtualMachine::run()
             NEXT(*ip == OP_LOADN_S ? 1 : 4);
         }
         CASE(STOREN_S)
+        {
+            // storen.s 2, a fixed or long value, first: one 8-byte move.
+            int32_t n = OPERAND8();
+            if (n == 2 && top >= 2) [[likely]] {
+                std::memmove(mem.ptr(Addr(s[top - 2]), 8), s + top - 1, 8);
+                top -= 3;
+                NEXT(1);
+            }
+            if (n < 0)
+                raiseVmError(KErrVm, "Invalid count " + std::to_string(n));
+            NEED(n + 1);
+            if (n > 0) {
+                uint8_t* to = mem.ptr(Addr(s[top - n]), uint32_t(n * 4));
+                std::memmove(to, s + top - n + 1, size_t(n) * 4);
+            }
+            top -= n + 1;
+            NEXT(1);
+        }
         CASE(STOREN)
         {
-            int64_t n = *ip == OP_STOREN_S ? OPERAND8() : OPERAND32();
+            int64_t n = OPERAND32();
             if (n < 0)
                 raiseVmError(KErrVm, "Invalid count " + std::to_string(n));
             NEED(n + 1);
@@ -492,7 +510,7 @@ void VirtualMachine::run()
                 std::memmove(to, s + top - n + 1, size_t(n) * 4);
             }
             top -= int32_t(n) + 1;
-            NEXT(*ip == OP_STOREN_S ? 1 : 4);
+            NEXT(4);
         }
         CASE(SETCLASS)
         {

@@ -621,3 +621,74 @@ main:
     ASSERT_TRUE(machine.heap().isLiveBlock(box));
     EXPECT_EQ(machine.space().loadWord(box), 4242);
 }
+
+TEST_F(VmCore, StoreNMovesItsWordsAndRefusesWhatItCannotStore)
+{
+    // storen.s 2 (the fixed and long store, run on its own path) and other
+    // counts: the words land in order; a null address, a negative count and
+    // an address outside the space raise as errors the program catches.
+    ASSERT_EQ(start(std::string(kMinimal) + kExceptionPrelude + R"(
+.globals 4
+.map one params 0 extra 0 locals 0
+.static "store" store map one
+.static "null" null map one
+.static "negative" negative map one
+.static "outside" outside map one
+.code
+store:
+    globals
+    push 11
+    push 22
+    storen.s 2
+    globals
+    field.s 1
+    push 33
+    push 44
+    push 55
+    storen.s 3
+    globals
+    storen.s 0
+    globals
+    ldind
+    itos
+    native Debug 1
+    globals
+    field.s 1
+    ldind
+    itos
+    native Debug 1
+    globals
+    field.s 3
+    ldind
+    itos
+    native Debug 1
+    ret 0, 1
+null:
+    try any caught
+    ldzero
+    push 1
+    push 2
+    storen.s 2
+caught:
+    field.s 2
+    ldind
+    native Debug 1
+    ret 0, 1
+negative:
+    try any caught
+    globals
+    storen.s -1
+outside:
+    try any caught
+    push 0x7FFFFFF0
+    push 1
+    push 2
+    storen.s 2
+)"),
+              "ok");
+    for (const char* name : {"store", "null", "negative", "outside"})
+        machine.callMethod(handle(name), Vec<int>(), Vec<int>(), -1);
+    EXPECT_EQ(host.logs, (std::vector<std::string>{"11", "33", "55", "NullPointerException: NULL pointer",
+                                                   "VMException: Invalid count -1",
+                                                   "VMException: Invalid address 2147483632"}));
+}
