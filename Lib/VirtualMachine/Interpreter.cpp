@@ -478,40 +478,34 @@ void VirtualMachine::run()
             top += int32_t(n) - 1;
             NEXT(*ip == OP_LOADN_S ? 1 : 4);
         }
+        // storen.s / storen n: the n words below the top go to the address
+        // under them; a count of 2 (a fixed or long value) is one 8-byte move.
+#define STORE_WORDS(n, operandBytes)                                           \
+    do {                                                                      \
+        if ((n) < 0)                                                          \
+            raiseVmError(KErrVm, "Invalid count " + std::to_string(n));       \
+        NEED((n) + 1);                                                        \
+        if ((n) > 0)                                                          \
+            std::memmove(mem.ptr(Addr(s[top - (n)]), uint32_t((n) * 4)), s + top - (n) + 1, size_t(n) * 4); \
+        top -= int32_t(n) + 1;                                                \
+        NEXT(operandBytes);                                                   \
+    } while (0)
         CASE(STOREN_S)
         {
-            // storen.s 2, a fixed or long value, first: one 8-byte move.
             int32_t n = OPERAND8();
             if (n == 2 && top >= 2) [[likely]] {
                 std::memmove(mem.ptr(Addr(s[top - 2]), 8), s + top - 1, 8);
                 top -= 3;
                 NEXT(1);
             }
-            if (n < 0)
-                raiseVmError(KErrVm, "Invalid count " + std::to_string(n));
-            NEED(n + 1);
-            if (n > 0) {
-                uint8_t* to = mem.ptr(Addr(s[top - n]), uint32_t(n * 4));
-                std::memmove(to, s + top - n + 1, size_t(n) * 4);
-            }
-            top -= n + 1;
-            NEXT(1);
+            STORE_WORDS(n, 1);
         }
         CASE(STOREN)
         {
             int64_t n = OPERAND32();
-            if (n < 0)
-                raiseVmError(KErrVm, "Invalid count " + std::to_string(n));
-            NEED(n + 1);
-            if (n == 2) {  // a fixed or long value: one 8-byte move
-                std::memmove(mem.ptr(Addr(s[top - 2]), 8), s + top - 1, 8);
-            } else if (n > 0) {
-                uint8_t* to = mem.ptr(Addr(s[top - n]), uint32_t(n * 4));
-                std::memmove(to, s + top - n + 1, size_t(n) * 4);
-            }
-            top -= int32_t(n) + 1;
-            NEXT(4);
+            STORE_WORDS(n, 4);
         }
+#undef STORE_WORDS
         CASE(SETCLASS)
         {
             mem.storeWord(Addr(T), OPERAND32());

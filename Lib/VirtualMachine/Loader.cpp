@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "IO/CAppsFileReader.h"
+#include "ModuleFormat.h"
 #include "Opcodes.h"
 #include "VirtualMachine.h"
 
@@ -249,14 +250,12 @@ bool VirtualMachine::loadModule(CAppsFileReader& reader, const CAppsString& name
         if (magic[0] != 0xFF || magic[1] != 0xFF)
             in.fail(magicAt, "bad magic (must be FF FF)");
         Widths w;
-        static const char* const kWidthNames[] = {
-            "header width 'code'",  "header width 'map'",    "header width 'class'",
-            "header width 'superflag'", "header width 'skipcount'",   "header width 'params'",
-            "header width 'extra'", "header width 'locals'", "header width 'impls'"};
         int f = 0;
         for (int* field : {&w.codeAddress, &w.gcInfoIndex, &w.classIndex, &w.superFlag, &w.skipCount,
-                           &w.parameterSlots, &w.extraSlots, &w.localSlots, &w.implCount})
-            *field = in.width(kWidthNames[f++]);
+                           &w.parameterSlots, &w.extraSlots, &w.localSlots, &w.implCount}) {
+            std::string what = std::string("header width '") + kHeaderWidthNames[f++] + "'";
+            *field = in.width(what.c_str());
+        }
 
         // The first method of each name, for merging virtual methods. Names
         // come from files, one byte per character.

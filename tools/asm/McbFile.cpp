@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "ModuleFormat.h"
 #include "Opcodes.h"
 
 namespace mcb {
@@ -11,11 +12,11 @@ FormatError::FormatError(size_t off, const std::string& message)
 {
 }
 
+static_assert(W_FIELD_COUNT == vm::kHeaderWidthCount);
+
 const char* widthFieldKeyword(WidthField field)
 {
-    static const char* const kNames[W_FIELD_COUNT] = {"code",      "map",    "class",  "superflag", "skipcount",
-                                                      "params",    "extra",  "locals", "impls"};
-    return kNames[field];
+    return vm::kHeaderWidthNames[field];
 }
 
 bool fitsWidth(int64_t value, int width)
