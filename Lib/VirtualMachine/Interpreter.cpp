@@ -21,6 +21,7 @@
 #include <cstring>
 #include <string>
 
+#include "Containers/OVector.h"
 #include "ORaw.h"
 #include "ObjectModel.h"
 #include "Opcodes.h"

@@ -282,6 +282,112 @@ TEST(VmSuperinstructionTest, FixedNativesAsTheGroupRunsThem)
         EXPECT_NE(expectSameBothWays(program(body)).result, "ok") << body;
 }
 
+TEST(VmSuperinstructionTest, VectorNativesAsTheGroupsRunThem)
+{
+    // Slot 2: an int vector, slot 3: a reference vector. 5 7 9 appended to
+    // each; element 1 read by value and through its address; element 0
+    // removed; the counts. Groups 3 and 7 differ in what codes 6 and 8 leave.
+    Outcome o = expectSameBothWays(program(R"(
+    ldaddr.s -7
+    new 6, 2
+    dup
+    newvec 4
+    stind
+    ldaddr.s -6
+    new 7, 2
+    dup
+    newvec 4
+    stind
+    ldslot.s -7
+    push 5
+    native Vector32 19
+    ldslot.s -7
+    push 7
+    native Vector32 19
+    ldslot.s -7
+    push 9
+    native Vector32 19
+    ldslot.s -6
+    push 5
+    native ObjectVector 19
+    ldslot.s -6
+    push 7
+    native ObjectVector 19
+    ldslot.s -6
+    push 9
+    native ObjectVector 19
+    ldslot.s -7
+    push 1
+    native Vector32 8       ; V 7
+    itos
+    native Debug 1
+    itos                    ; V stays under the element
+    native Debug 1
+    ldslot.s -7
+    push 2
+    native Vector32 6
+    ldind
+    itos
+    native Debug 1
+    ldslot.s -6
+    push 1
+    native ObjectVector 6
+    itos
+    native Debug 1
+    ldslot.s -6
+    push 2
+    native ObjectVector 8
+    itos
+    native Debug 1
+    ldslot.s -7
+    ldzero
+    native Vector32 21
+    ldslot.s -7
+    native Vector32 11
+    itos
+    native Debug 1
+    ldslot.s -7
+    ldzero
+    native Vector32 8
+    itos
+    native Debug 1
+    adjust.s -1
+    ldslot.s -6
+    native ObjectVector 11
+    itos
+    native Debug 1
+)"));
+    EXPECT_EQ(o.result, "ok");
+    const std::vector<std::string> expected = {"7", "", "9", "7", "9", "2", "7", "3"};
+    ASSERT_EQ(o.logs.size(), expected.size());
+    for (size_t i = 0; i < expected.size(); ++i) {
+        if (expected[i].empty())
+            EXPECT_NE(o.logs[i], "7");  // the holder's address, not the element
+        else
+            EXPECT_EQ(o.logs[i], expected[i]) << i;
+    }
+
+    // Index out of range, a null or forged holder, a record scribbled over,
+    // too few words: each raises the group's error at the call, both ways.
+    const std::string vector = "    ldaddr.s -7\n    new 6, 2\n    dup\n    newvec 4\n    stind\n"
+                               "    ldslot.s -7\n    push 4\n    native Vector32 19\n";
+    const std::string faults[] = {
+        vector + "    ldslot.s -7\n    push 1\n    native Vector32 8\n",
+        vector + "    ldslot.s -7\n    push -1\n    native Vector32 6\n",
+        vector + "    ldslot.s -7\n    push 1\n    native Vector32 21\n",
+        vector + "    ldslot.s -7\n    push 1\n    native ObjectVector 6\n",
+        "    ldzero\n    push 3\n    native Vector32 19\n",
+        "    ldzero\n    native ObjectVector 11\n",
+        "    ldslot.s -8\n    push 3\n    native Vector32 19\n",
+        vector + "    ldslot.s -7\n    ldind\n    field.s 3\n    push 99\n    stind\n"
+                 "    ldslot.s -7\n    push 50\n    native Vector32 6\n",
+        "    adjust.s -8\n    native Vector32 19\n",
+        "    adjust.s -8\n    native ObjectVector 8\n",
+    };
+    for (const std::string& body : faults)
+        EXPECT_NE(expectSameBothWays(program(body)).result, "ok") << body;
+}
+
 // Random programs from the instructions the sequences are made of, with
 // operands that reach the sequences' own words and branches that land
 // anywhere, inside instructions too. Stack words, results and error
