@@ -79,6 +79,14 @@ void VirtualMachine::pushFrame(int gcInfo, int base)
     ++frameCount_;
 }
 
+void VirtualMachine::pushHandlerFrame(int gcInfo)
+{
+    int base = top;
+    if (gcInfo >= 0 && gcInfo < int(callerSlots_.size()))
+        base = top - callerSlots_[size_t(gcInfo)];
+    pushFrame(gcInfo, base);
+}
+
 void VirtualMachine::dropStaleFrames()
 {
     // Records of calls made inside a protected region no longer describe the
@@ -224,11 +232,7 @@ void VirtualMachine::convertRaisedError(bool haveError)
         stack_[++top] = textWord;
         stack_[++top] = pc + 1;
         enterRaisedHandler(code, text);
-        // The handler's frame record, as a call makes one: its ret pops it.
-        int base = top;
-        if (gcInfo >= 0 && gcInfo < int(callerSlots_.size()))
-            base = top - callerSlots_[size_t(gcInfo)];
-        pushFrame(gcInfo, base);
+        pushHandlerFrame(gcInfo);  // its ret pops it
         if (tracer_)
             tracer_->errorRaised(code);
         pc = address;

@@ -875,11 +875,7 @@ void VirtualMachine::run()
             s[++top] = PC + 1;
             this->top = top;
             enterUncaughtHandler(PC);
-            int32_t base = top;
-            if (gcInfo >= 0)
-                base = gcInfo < int32_t(callerSlots_.size()) ? top - callerSlots_[size_t(gcInfo)] : top;
-            this->top = top;
-            pushFrame(gcInfo, base);
+            pushHandlerFrame(gcInfo);
             if (tracer_) [[unlikely]]
                 tracer_->methodCall(address);
             ip = code + address;

@@ -97,10 +97,7 @@ public:
     // The length of a name or text that follows: the bytes must be there.
     int32_t length(const char* what)
     {
-        int64_t at = position();
-        int32_t n = int32(what);
-        if (n < 0)
-            fail(at, std::string("negative ") + what + " " + std::to_string(n));
+        int32_t n = count(what);
         if (n > remaining())
             fail(position(), std::string("file ends inside ") + what);
         return n;

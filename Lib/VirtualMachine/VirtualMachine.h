@@ -271,6 +271,10 @@ private:
     // when the error is a termination signal (thrown instead).
     void convertRaisedError(bool haveError);
     void pushFrame(int gcInfo, int base);
+    // The frame record of a handler the runtime enters, its return address
+    // on top, as a call makes one (for a map the module lacks, the frame
+    // starts at the top).
+    void pushHandlerFrame(int gcInfo);
     void dropStaleFrames();
     [[noreturn]] void badCodeAddress(int address);
     [[noreturn]] void badSlot(int64_t index);

@@ -44,32 +44,25 @@ TEST(VmLoaderDiagnostics, EachRefusalNamesTheOffsetAndTheField)
     std::vector<uint8_t> b(good.begin(), good.begin() + 45);
     EXPECT_EQ(refusal(b), reason("offset 40: file ends inside static method name"));
 
-    b = good;
-    b[0] = 16;
-    EXPECT_EQ(refusal(b), reason("offset 0: bad module id length 16 (must be 20)"));
-
-    b = good;
-    b[22] = 0xFE;
-    EXPECT_EQ(refusal(b), reason("offset 21: bad magic (must be FF FF)"));
-
-    b = good;
-    b[23] = 3;
-    EXPECT_EQ(refusal(b), reason("offset 23: bad header width 'code' 3 (must be 1, 2 or 4)"));
-    b = good;
-    b[31] = 0;
-    EXPECT_EQ(refusal(b), reason("offset 31: bad header width 'impls' 0 (must be 1, 2 or 4)"));
-
-    b = good;
-    b[35] = 0x80;  // a negative count
-    EXPECT_EQ(refusal(b), reason("offset 32: negative static method count -2147483646"));
-
-    b = good;
-    b[39] = 0x80;  // the first name's length becomes negative
-    EXPECT_EQ(refusal(b), reason("offset 36: negative static method name -2147483634"));
-
-    b = good;
-    b[82] = 5;
-    EXPECT_EQ(refusal(b), reason("offset 82: bad stack-map record width 5 (must be 1, 2 or 4)"));
+    // One byte changed: the offset of the field and what is wrong with it.
+    const struct {
+        size_t at;
+        uint8_t value;
+        const char* reason;
+    } edits[] = {
+        {0, 16, "offset 0: bad module id length 16 (must be 20)"},
+        {22, 0xFE, "offset 21: bad magic (must be FF FF)"},
+        {23, 3, "offset 23: bad header width 'code' 3 (must be 1, 2 or 4)"},
+        {31, 0, "offset 31: bad header width 'impls' 0 (must be 1, 2 or 4)"},
+        {35, 0x80, "offset 32: negative static method count -2147483646"},  // a negative count
+        {39, 0x80, "offset 36: negative static method name -2147483634"},  // a negative name length
+        {82, 5, "offset 82: bad stack-map record width 5 (must be 1, 2 or 4)"},
+    };
+    for (const auto& edit : edits) {
+        b = good;
+        b[edit.at] = edit.value;
+        EXPECT_EQ(refusal(b), reason(edit.reason)) << edit.at;
+    }
 
     b.assign(good.begin(), good.end() - 4);
     EXPECT_EQ(refusal(b), reason("offset 106: code offset 0: instruction cut off by the end of the file"));
